@@ -1,0 +1,132 @@
+#include "platform/sim/machine.h"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace pbaloader::sim {
+namespace {
+
+WString upperAscii(os::WStringView text) {
+  WString out(text);
+  for (auto& c : out)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return out;
+}
+
+WString widen(const std::string& text) {
+  // Descriptions are UTF-8; the core keys only need the BMP.
+  WString out;
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    char32_t cp = c;
+    std::size_t n = 1;
+    if (c >= 0xF0 && i + 3 < text.size()) {
+      cp = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) |
+           (text[i + 3] & 0x3Fu);
+      n = 4;
+    } else if (c >= 0xE0) {
+      cp = ((c & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3Fu);
+      n = 3;
+    } else if (c >= 0xC0) {
+      cp = ((c & 0x1Fu) << 6) | (text[i + 1] & 0x3Fu);
+      n = 2;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+Machine::Machine()
+    : console(*this),
+      files(*this),
+      messages(*this),
+      storage(*this),
+      management(*this),
+      setup(*this),
+      shell(*this) {}
+
+Machine::~Machine() = default;
+
+int Machine::diskIndexByNumber(std::uint32_t number) const {
+  for (std::size_t i = 0; i < disks.size(); ++i)
+    if (disks[i].number == number) return static_cast<int>(i);
+  return -1;
+}
+
+void Machine::registerDevice(const WString& path, DeviceNode node) {
+  devices[upperAscii(path)] = node;
+}
+
+const DeviceNode* Machine::findDevice(os::WStringView path) const {
+  auto it = devices.find(upperAscii(path));
+  return it == devices.end() ? nullptr : &it->second;
+}
+
+std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem::path& base) {
+  auto m = std::make_unique<Machine>();
+  m->description = d;
+  m->baseDir = base;
+  if (d.contains("module")) m->modulePath = widen(d.at("module").get<std::string>());
+  if (d.contains("drives")) {
+    for (auto& [letter, folder] : d.at("drives").items()) {
+      if (letter.size() != 2 || letter[1] != ':' || !std::isalpha(static_cast<unsigned char>(letter[0])))
+        throw std::runtime_error("drive letter must look like \"C:\": " + letter);
+      std::filesystem::path host = folder.get<std::string>();
+      if (host.is_relative()) host = base / host;
+      m->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])))] = host;
+    }
+  }
+  if (d.contains("currentDirectory"))
+    m->currentDirectory = widen(d.at("currentDirectory").get<std::string>());
+  if (d.contains("systemDirectory"))
+    m->systemDirectory = widen(d.at("systemDirectory").get<std::string>());
+  if (d.contains("disks")) {
+    for (const auto& entry : d.at("disks")) {
+      SimDisk disk;
+      disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
+      disk.size = entry.value("size", std::uint64_t{64} << 20);
+      disk.sectorSize = entry.value("sectorSize", 512u);
+      disk.removalPolicy = entry.value("removalPolicy", 3u);
+      disk.description = entry;
+      if (entry.contains("backing")) {
+        std::filesystem::path backing = entry.at("backing").get<std::string>();
+        if (backing.is_relative()) backing = base / backing;
+        disk.store = DiskStore::file(backing, disk.size);
+      } else {
+        disk.store = DiskStore::memory(disk.size);
+      }
+      if (m->diskIndexByNumber(disk.number) >= 0)
+        throw std::runtime_error("two disks with number " + std::to_string(disk.number));
+      m->disks.push_back(std::move(disk));
+      const auto index = static_cast<int>(m->disks.size() - 1);
+      m->registerDevice(u"\\\\.\\PHYSICALDRIVE" + widen(std::to_string(m->disks.back().number)),
+                        DeviceNode{DeviceNode::Kind::RawDisk, index, 0});
+    }
+  }
+  m->console.load(d);
+  m->files.load(d);
+  m->messages.load(d);
+  m->storage.load(d);
+  m->management.load(d);
+  m->setup.load(d);
+  m->shell.load(d);
+  return m;
+}
+
+std::unique_ptr<Machine> Machine::fromFile(const std::filesystem::path& jsonFile) {
+  std::ifstream in(jsonFile);
+  if (!in) throw std::runtime_error("cannot read machine description " + jsonFile.string());
+  Json d = Json::parse(in);
+  return fromJson(d, jsonFile.parent_path());
+}
+
+}  // namespace pbaloader::sim
