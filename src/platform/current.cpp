@@ -1,6 +1,6 @@
-#include "platform/platform.h"
-
 #include <stdexcept>
+
+#include "platform/platform.h"
 
 namespace pbaloader::os {
 namespace {

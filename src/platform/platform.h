@@ -99,14 +99,14 @@ struct NextResult {
 
 // Our own VARIANT: carries exactly what the management-service layer examines.
 struct Variant {
-  std::uint16_t type = 0;        // VARTYPE (VT_EMPTY 0, VT_NULL 1, VT_I4 3, VT_BSTR 8, ...)
-  bool nullText = false;         // VT_BSTR holding a null BSTR
-  WString text;                  // VT_BSTR text up to its terminating null
-  std::uint64_t integer = 0;     // VT_I4/VT_UI4 in the low 32 bits, VT_I8/VT_UI8 whole
-  std::uint32_t dimensions = 0;  // VT_ARRAY: number of dimensions of the SAFEARRAY
+  std::uint16_t type = 0;          // VARTYPE (VT_EMPTY 0, VT_NULL 1, VT_I4 3, VT_BSTR 8, ...)
+  bool nullText = false;           // VT_BSTR holding a null BSTR
+  WString text;                    // VT_BSTR text up to its terminating null
+  std::uint64_t integer = 0;       // VT_I4/VT_UI4 in the low 32 bits, VT_I8/VT_UI8 whole
+  std::uint32_t dimensions = 0;    // VT_ARRAY: number of dimensions of the SAFEARRAY
   std::uint32_t elementCount = 0;  // VT_ARRAY: element count of the first dimension
-  bool accessFailed = false;     // VT_ARRAY: SafeArrayAccessData failed
-  std::vector<WString> elements;     // VT_ARRAY|VT_BSTR: texts (a null element as empty)
+  bool accessFailed = false;       // VT_ARRAY: SafeArrayAccessData failed
+  std::vector<WString> elements;   // VT_ARRAY|VT_BSTR: texts (a null element as empty)
 };
 
 // SP_DEVICE_INTERFACE_DATA as laid out on 64-bit Windows (32 bytes).
@@ -200,11 +200,9 @@ class Platform {
   // CoInitializeSecurity(null, authnServices, null, null, authnLevel,
   // impLevel, null, capabilities, null).
   virtual std::int32_t coInitializeSecurity(std::int32_t authnServices, std::uint32_t authnLevel,
-                                            std::uint32_t impLevel,
-                                            std::uint32_t capabilities) = 0;
+                                            std::uint32_t impLevel, std::uint32_t capabilities) = 0;
   // CoCreateInstance(clsid, no outer object, context, iid).
-  virtual ComResult coCreateInstance(const Guid& clsid, std::uint32_t context,
-                                     const Guid& iid) = 0;
+  virtual ComResult coCreateInstance(const Guid& clsid, std::uint32_t context, const Guid& iid) = 0;
   // IWbemLocator::ConnectServer(namespace, no user, no password, no locale,
   // flags 0, no authority, no context).
   virtual ComResult connectServer(ComRef locator, WStringView namespacePath) = 0;

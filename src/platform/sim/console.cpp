@@ -12,12 +12,16 @@ os::Result<std::size_t> Console::writeStdout(std::string_view bytes) {
 }
 void Console::flushStdout() {}
 int Console::readStdin() { return -1; }
-os::ModuleFileName Console::getModuleFileNameW(std::uint32_t) { return {{}, 0, win::ErrorCallNotImplemented}; }
+os::ModuleFileName Console::getModuleFileNameW(std::uint32_t) {
+  return {{}, 0, win::ErrorCallNotImplemented};
+}
 void Console::exitProcess(int status) { exitStatus = status; }
-os::Result<int> Console::multiByteToWideChar(std::uint32_t, std::uint32_t, std::string_view, std::span<char16_t>) {
+os::Result<int> Console::multiByteToWideChar(std::uint32_t, std::uint32_t, std::string_view,
+                                             std::span<char16_t>) {
   return {0, win::ErrorCallNotImplemented};
 }
-os::Result<int> Console::wideCharToMultiByte(std::uint32_t, std::uint32_t, os::WStringView, std::span<char>) {
+os::Result<int> Console::wideCharToMultiByte(std::uint32_t, std::uint32_t, os::WStringView,
+                                             std::span<char>) {
   return {0, win::ErrorCallNotImplemented};
 }
 }  // namespace pbaloader::sim

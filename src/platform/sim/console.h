@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <span>
 #include <string>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "platform/platform.h"
 
@@ -35,13 +34,13 @@ class Console {
   bool isConsole = false;                // the description's "console"
   std::optional<std::string> stdinText;  // input; without it the host's stdin is read
   std::size_t stdinPos = 0;
-  bool echoToHost = false;               // also write the output to the host's stdout
-  std::string output;                    // everything the tool wrote, in order
-  std::size_t consoleWrites = 0;         // writes that went the WriteConsoleW way
-  std::size_t streamWrites = 0;          // writes that went the fwrite way
-  bool failConsoleWrites = false;        // WriteConsoleW fails
+  bool echoToHost = false;                           // also write the output to the host's stdout
+  std::string output;                                // everything the tool wrote, in order
+  std::size_t consoleWrites = 0;                     // writes that went the WriteConsoleW way
+  std::size_t streamWrites = 0;                      // writes that went the fwrite way
+  bool failConsoleWrites = false;                    // WriteConsoleW fails
   std::optional<std::size_t> shortStreamWriteAfter;  // fwrite stops after this many bytes in all
-  std::optional<int> exitStatus;         // set by exitProcess
+  std::optional<int> exitStatus;                     // set by exitProcess
 
  private:
   Machine& machine_;

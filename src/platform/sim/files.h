@@ -5,10 +5,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "platform/platform.h"
 
@@ -27,9 +26,9 @@ struct OpenObject {
   std::uint32_t share = 0;
   std::uint32_t flags = 0;
   std::uint64_t position = 0;
-  os::WString path;                      // as opened
-  std::filesystem::path hostPath;        // HostFile
-  std::shared_ptr<HostFileState> host;   // HostFile: owned by files.cpp
+  os::WString path;                     // as opened
+  std::filesystem::path hostPath;       // HostFile
+  std::shared_ptr<HostFileState> host;  // HostFile: owned by files.cpp
 };
 
 class FileSystem {

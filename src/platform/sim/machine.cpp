@@ -78,7 +78,8 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
   if (d.contains("module")) m->modulePath = widen(d.at("module").get<std::string>());
   if (d.contains("drives")) {
     for (auto& [letter, folder] : d.at("drives").items()) {
-      if (letter.size() != 2 || letter[1] != ':' || !std::isalpha(static_cast<unsigned char>(letter[0])))
+      if (letter.size() != 2 || letter[1] != ':' ||
+          !std::isalpha(static_cast<unsigned char>(letter[0])))
         throw std::runtime_error("drive letter must look like \"C:\": " + letter);
       std::filesystem::path host = folder.get<std::string>();
       if (host.is_relative()) host = base / host;

@@ -35,7 +35,7 @@ struct SimDisk {
   std::uint32_t number = 0;
   std::uint64_t size = 0;
   std::uint32_t sectorSize = 512;
-  std::uint32_t removalPolicy = 3;  // 1 fixed, 2 orderly, 3 surprise removal
+  std::uint32_t removalPolicy = 3;   // 1 fixed, 2 orderly, 3 surprise removal
   std::unique_ptr<DiskStore> store;  // the disk's bytes
   Json description;                  // the disk's whole entry, for the facilities
 };
@@ -44,7 +44,7 @@ struct SimDisk {
 struct DeviceNode {
   enum class Kind { RawDisk, DiskInterface, Volume };
   Kind kind = Kind::RawDisk;
-  int disk = -1;               // index into Machine::disks
+  int disk = -1;                // index into Machine::disks
   std::uint32_t partition = 0;  // Volume: the partition number it sits on
 };
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-
 #include <nlohmann/json_fwd.hpp>
 
 #include "platform/platform.h"
@@ -24,8 +23,7 @@ class Management {
   void coUninitialize();
   std::int32_t coInitializeSecurity(std::int32_t authnServices, std::uint32_t authnLevel,
                                     std::uint32_t impLevel, std::uint32_t capabilities);
-  os::ComResult coCreateInstance(const os::Guid& clsid, std::uint32_t context,
-                                 const os::Guid& iid);
+  os::ComResult coCreateInstance(const os::Guid& clsid, std::uint32_t context, const os::Guid& iid);
   os::ComResult connectServer(os::ComRef locator, os::WStringView namespacePath);
   std::int32_t coSetProxyBlanket(os::ComRef proxy, std::uint32_t authn, std::uint32_t authz,
                                  std::uint32_t authnLevel, std::uint32_t impLevel,

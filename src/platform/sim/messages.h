@@ -3,9 +3,8 @@
 
 #include <cstdint>
 #include <map>
-#include <string>
-
 #include <nlohmann/json_fwd.hpp>
+#include <string>
 
 #include "platform/platform.h"
 

@@ -4,9 +4,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
-
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -27,8 +26,7 @@ class DeviceSetup {
                                          std::uint32_t index, os::DeviceInterfaceData& data);
   os::Status setupDiGetDeviceInterfaceDetailW(os::DevInfoSet set,
                                               const os::DeviceInterfaceData& data, void* detail,
-                                              std::uint32_t detailSize,
-                                              std::uint32_t* requiredSize,
+                                              std::uint32_t detailSize, std::uint32_t* requiredSize,
                                               os::DevInfoData* devInfo);
   os::Status setupDiGetDeviceRegistryPropertyW(os::DevInfoSet set, const os::DevInfoData& devInfo,
                                                std::uint32_t property, void* buffer,

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
   os::ScopedPlatform installed(*platform);
 
   std::string program;
-  for (char16_t c : machine->modulePath) program.push_back(static_cast<char>(c));  // ASCII module paths
+  for (char16_t c : machine->modulePath)
+    program.push_back(static_cast<char>(c));  // ASCII module paths
   std::vector<std::string> args{program};
   for (int i = 2; i < argc; ++i) args.emplace_back(argv[i]);
   std::vector<const char*> argvTool;

@@ -71,8 +71,8 @@ class SimPlatform final : public os::Platform {
     return m_.management.coInitializeEx(mode);
   }
   void coUninitialize() override { m_.management.coUninitialize(); }
-  std::int32_t coInitializeSecurity(std::int32_t services, std::uint32_t level,
-                                    std::uint32_t imp, std::uint32_t caps) override {
+  std::int32_t coInitializeSecurity(std::int32_t services, std::uint32_t level, std::uint32_t imp,
+                                    std::uint32_t caps) override {
     return m_.management.coInitializeSecurity(services, level, imp, caps);
   }
   os::ComResult coCreateInstance(const os::Guid& clsid, std::uint32_t context,

@@ -10,7 +10,8 @@ class DeviceModel {
 StorageStack::StorageStack(Machine& machine) : machine_(machine) {}
 StorageStack::~StorageStack() = default;
 void StorageStack::load(const nlohmann::json&) {}
-std::optional<os::Transfer> StorageStack::deviceIoControl(OpenObject&, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t) {
+std::optional<os::Transfer> StorageStack::deviceIoControl(OpenObject&, std::uint32_t, const void*,
+                                                          std::uint32_t, void*, std::uint32_t) {
   return std::nullopt;
 }
 DeviceModel* StorageStack::model(int) { return nullptr; }

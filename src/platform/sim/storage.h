@@ -4,10 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "platform/platform.h"
 
@@ -21,8 +20,8 @@ class DeviceModel;  // defined by the storage stack's own files
 struct IoctlRecord {
   int disk = -1;
   std::uint32_t code = 0;
-  std::vector<std::uint8_t> input;     // the input buffer as sent
-  std::vector<std::uint8_t> dataOut;   // data the command carried to the device
+  std::vector<std::uint8_t> input;    // the input buffer as sent
+  std::vector<std::uint8_t> dataOut;  // data the command carried to the device
   bool ok = false;
   std::uint32_t error = 0;
 };

@@ -3,20 +3,12 @@
 
 namespace pbaloader::win32 {
 
-Result<WString> Win32Platform::getCurrentDirectoryW() {
-  return {};
-}
+Result<WString> Win32Platform::getCurrentDirectoryW() { return {}; }
 
-Result<WString> Win32Platform::getSystemDirectoryW() {
-  return {};
-}
+Result<WString> Win32Platform::getSystemDirectoryW() { return {}; }
 
-Result<std::vector<DirEntry>> Win32Platform::listDirectoryW(WStringView) {
-  return {};
-}
+Result<std::vector<DirEntry>> Win32Platform::listDirectoryW(WStringView) { return {}; }
 
-int Win32Platform::runSystemCommand(std::string_view) {
-  return {};
-}
+int Win32Platform::runSystemCommand(std::string_view) { return {}; }
 
 }  // namespace pbaloader::win32
