@@ -1,0 +1,6 @@
+// PLACEHOLDER: to be written by the operations owner.
+#include "app/loader.h"
+
+namespace pbaloader {
+void PbaLoader::runInteractive() {}
+}  // namespace pbaloader
