@@ -14,6 +14,7 @@ inline constexpr std::uint32_t ErrorFileNotFound = 2;
 inline constexpr std::uint32_t ErrorPathNotFound = 3;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
 inline constexpr std::uint32_t ErrorInvalidHandle = 6;
+inline constexpr std::uint32_t ErrorInvalidData = 13;
 inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t ErrorWriteProtect = 19;
 inline constexpr std::uint32_t ErrorNotReady = 21;
@@ -32,6 +33,7 @@ inline constexpr std::uint32_t ErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t ErrorSemTimeout = 121;
 inline constexpr std::uint32_t ErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t ErrorInvalidName = 123;
+inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 inline constexpr std::uint32_t ErrorNegativeSeek = 131;
 inline constexpr std::uint32_t ErrorDirNotEmpty = 145;
 inline constexpr std::uint32_t ErrorBusy = 170;
@@ -39,6 +41,8 @@ inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorMoreData = 234;
 inline constexpr std::uint32_t ErrorNoMoreItems = 259;
 inline constexpr std::uint32_t ErrorMrMidNotFound = 317;
+inline constexpr std::uint32_t ErrorInvalidFlags = 1004;
+inline constexpr std::uint32_t ErrorNoUnicodeTranslation = 1113;
 inline constexpr std::uint32_t ErrorIoDevice = 1117;
 inline constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
 inline constexpr std::uint32_t ErrorTimeout = 1460;
@@ -71,6 +75,8 @@ inline constexpr std::uint32_t InvalidSetFilePointer = 0xFFFFFFFF;
 
 // Text conversion.
 inline constexpr std::uint32_t CpUtf8 = 65001;
+inline constexpr std::uint32_t MbErrInvalidChars = 0x8;
+inline constexpr std::uint32_t WcErrInvalidChars = 0x80;
 
 // FormatMessage.
 inline constexpr std::uint32_t FormatMessageIgnoreInserts = 0x200;
@@ -89,6 +95,10 @@ inline constexpr std::uint32_t IoctlScsiPassThroughDirect = 0x4D014;
 inline constexpr std::int32_t SOk = 0;
 inline constexpr std::int32_t SFalse = 1;
 inline constexpr std::int32_t RpcEChangedMode = static_cast<std::int32_t>(0x80010106);
+inline constexpr std::int32_t RpcETooLate = static_cast<std::int32_t>(0x80010119);
+inline constexpr std::int32_t CoENotInitialized = static_cast<std::int32_t>(0x800401F0);
+inline constexpr std::int32_t RegdbEClassNotReg = static_cast<std::int32_t>(0x80040154);
+inline constexpr std::int32_t ENoInterface = static_cast<std::int32_t>(0x80004002);
 inline constexpr std::int32_t EOutOfMemory = static_cast<std::int32_t>(0x8007000E);
 inline constexpr std::int32_t EPointer = static_cast<std::int32_t>(0x80004003);
 inline constexpr std::int32_t EHandle = static_cast<std::int32_t>(0x80070006);
@@ -100,6 +110,7 @@ inline constexpr std::int32_t WbemENotFound = static_cast<std::int32_t>(0x800410
 inline constexpr std::int32_t WbemEInvalidNamespace = static_cast<std::int32_t>(0x8004100E);
 inline constexpr std::int32_t WbemEInvalidQuery = static_cast<std::int32_t>(0x80041017);
 inline constexpr std::int32_t WbemEInvalidClass = static_cast<std::int32_t>(0x80041010);
+inline constexpr std::int32_t WbemEInvalidQueryType = static_cast<std::int32_t>(0x80041018);
 inline constexpr std::int32_t WbemSFalse = 1;
 inline constexpr std::uint32_t CoinitMultithreaded = 0x0;
 inline constexpr std::uint32_t CoinitApartmentThreaded = 0x2;
@@ -108,6 +119,12 @@ inline constexpr std::uint32_t ClsctxInprocServer = 0x1;
 inline constexpr std::int32_t WbemInfinite = -1;  // 0xFFFFFFFF
 inline constexpr std::int32_t WbemFlagForwardOnly = 0x20;
 inline constexpr std::int32_t WbemFlagReturnImmediately = 0x10;
+inline constexpr std::uint32_t RpcCAuthnWinnt = 10;
+inline constexpr std::uint32_t RpcCAuthzNone = 0;
+inline constexpr std::uint32_t RpcCAuthnLevelDefault = 0;
+inline constexpr std::uint32_t RpcCAuthnLevelCall = 3;
+inline constexpr std::uint32_t RpcCImpLevelImpersonate = 3;
+inline constexpr std::uint32_t EoacNone = 0;
 
 // VARIANT types.
 inline constexpr std::uint16_t VtEmpty = 0;
@@ -127,5 +144,10 @@ inline constexpr std::uint32_t SpdrpRemovalPolicy = 0x1F;
 inline constexpr std::uint32_t CmRemovalPolicyExpectNoRemoval = 1;
 inline constexpr std::uint32_t CmRemovalPolicyExpectOrderlyRemoval = 2;
 inline constexpr std::uint32_t CmRemovalPolicyExpectSurpriseRemoval = 3;
+
+// Partition table styles (PARTITION_STYLE).
+inline constexpr std::uint32_t PartitionStyleMbr = 0;
+inline constexpr std::uint32_t PartitionStyleGpt = 1;
+inline constexpr std::uint32_t PartitionStyleRaw = 2;
 
 }  // namespace pbaloader::win
