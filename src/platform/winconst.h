@@ -91,6 +91,34 @@ inline constexpr std::uint32_t IoctlDiskGetDriveLayoutEx = 0x70050;
 inline constexpr std::uint32_t IoctlAtaPassThroughDirect = 0x4D030;
 inline constexpr std::uint32_t IoctlScsiPassThroughDirect = 0x4D014;
 
+// ATA and SCSI pass-through.
+inline constexpr std::uint16_t AtaFlagsDrdyRequired = 0x01;
+inline constexpr std::uint16_t AtaFlagsDataIn = 0x02;
+inline constexpr std::uint16_t AtaFlagsDataOut = 0x04;
+inline constexpr std::uint16_t AtaFlags48BitCommand = 0x08;
+inline constexpr std::uint16_t AtaFlagsUseDma = 0x10;
+inline constexpr std::uint8_t ScsiIoctlDataOut = 0;
+inline constexpr std::uint8_t ScsiIoctlDataIn = 1;
+inline constexpr std::uint8_t ScsiIoctlDataUnspecified = 2;
+
+// Storage property queries and protocol commands (NVMe).
+inline constexpr std::uint32_t StorageAdapterProtocolSpecificProperty = 49;
+inline constexpr std::uint32_t StorageDeviceProtocolSpecificProperty = 50;
+inline constexpr std::uint32_t PropertyStandardQuery = 0;
+inline constexpr std::uint32_t PropertyExistsQuery = 1;
+inline constexpr std::uint32_t ProtocolTypeNvme = 3;
+inline constexpr std::uint32_t NvmeDataTypeIdentify = 1;
+inline constexpr std::uint32_t NvmeDataTypeLogPage = 2;
+inline constexpr std::uint32_t NvmeDataTypeFeature = 3;
+inline constexpr std::uint32_t StorageProtocolStructureVersion = 1;
+inline constexpr std::uint32_t StorageProtocolCommandFlagAdapterRequest = 0x80000000;
+inline constexpr std::uint32_t StorageProtocolCommandLengthNvme = 0x40;
+inline constexpr std::uint32_t StorageProtocolSpecificNvmeAdminCommand = 0x01;
+inline constexpr std::uint32_t StorageProtocolSpecificNvmeNvmCommand = 0x02;
+inline constexpr std::uint32_t StorageProtocolStatusSuccess = 0x1;
+inline constexpr std::uint32_t StorageProtocolStatusInvalidRequest = 0x3;
+inline constexpr std::uint32_t StorageProtocolStatusNotSupported = 0xFF;
+
 // COM and the management service.
 inline constexpr std::int32_t SOk = 0;
 inline constexpr std::int32_t SFalse = 1;
