@@ -25,6 +25,8 @@ target_link_libraries(pbacore PUBLIC ${PBA_WIN_LIBS})
 add_executable(pbaloader ${CMAKE_SOURCE_DIR}/src/platform/win32/win_main.cpp
   ${CMAKE_SOURCE_DIR}/src/platform/win32/pbaloader.rc)
 target_link_libraries(pbaloader PRIVATE pbacore)
+# wmain: the command line arrives as UTF-16, not in the ANSI code page.
+target_link_options(pbaloader PRIVATE -municode)
 
 # GoogleTest from the distribution's sources, built for Windows.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

@@ -1,6 +1,55 @@
-// PLACEHOLDER: to be written by the front-end owner.
 #include "app/entry.h"
 
+#include <exception>
+#include <string>
+
+#include "app/cli.h"
+#include "app/listing.h"
+#include "app/loader.h"
+#include "common/console.h"
+
 namespace pbaloader::app {
-int runPbaLoader(int, const char* const*) { return -1; }
+namespace {
+
+// Exit status of a run that an unexpected error ended; -1 stays the usage
+// error's and 0 the completed operation's.
+constexpr int UnexpectedErrorStatus = 1;
+
+int reportUnexpected(const std::string& what) {
+  try {
+    // Starts on a fresh line: the error may cut a progress line short.
+    print("\nError: {}\n", what.empty() ? std::string("unexpected failure") : what);
+  } catch (...) {
+    // Standard output itself failed; the exit status still tells.
+  }
+  return UnexpectedErrorStatus;
+}
+
+}  // namespace
+
+int runPbaLoader(int argc, const char* const* argv) {
+  try {
+    PbaLoader loader;
+    printBanner();
+    loader.options = parseCommandLine(argc, argv);
+    const LoaderOptions& options = loader.options;
+    if (options.listMode) {
+      listDrives();
+    } else if (options.loadMode) {
+      loader.loadImage();
+    } else if (options.clearMode) {
+      loader.clearImage();
+    } else if (options.interactiveMode) {
+      loader.runInteractive();
+    }
+    return 0;
+  } catch (const ProcessExit& exit) {
+    return exit.status;
+  } catch (const std::exception& e) {
+    return reportUnexpected(e.what());
+  } catch (...) {
+    return reportUnexpected({});
+  }
+}
+
 }  // namespace pbaloader::app

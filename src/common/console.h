@@ -43,9 +43,11 @@ class ProgressLine {
 
 // Console input: whitespace-separated tokens from standard input. Every read
 // first flushes standard output.
-// Reads an optionally signed decimal number; nullopt at the end of input.
-// A token that is not a number (or out of the 32-bit range) is skipped whole
-// and reported as notANumber.
+//
+// readNumber skips white space and reads an optionally signed decimal number;
+// the character that ends it stays unread for the next read. A word that does
+// not start as a number is skipped whole, and a number outside the 32-bit
+// range is consumed; both are reported as NotANumber.
 struct NumberRead {
   enum class Kind { Number, NotANumber, EndOfInput };
   Kind kind = Kind::EndOfInput;

@@ -144,6 +144,8 @@ class Platform {
   virtual void flushStdout() = 0;
   // getc(stdin): a byte 0..255, or -1 at the end of input.
   virtual int readStdin() = 0;
+  // ungetc(byte, stdin): the next readStdin returns byte again.
+  virtual void unreadStdin(int byte) = 0;
   // GetModuleFileNameW(no module, buffer of capacity units, capacity).
   virtual ModuleFileName getModuleFileNameW(std::uint32_t capacity) = 0;
   // Ends the process with the status (ExitProcess on Windows).

@@ -23,6 +23,7 @@ class Console {
   os::Result<std::size_t> writeStdout(std::string_view bytes);
   void flushStdout();
   int readStdin();
+  void unreadStdin(int byte);
   os::ModuleFileName getModuleFileNameW(std::uint32_t capacity);
   void exitProcess(int status);
   os::Result<int> multiByteToWideChar(std::uint32_t codePage, std::uint32_t flags,
@@ -44,6 +45,8 @@ class Console {
 
  private:
   Machine& machine_;
+  std::size_t streamBytes_ = 0;  // bytes the fwrite way has taken so far
+  int pushedBack_ = -1;          // a byte given back by unreadStdin
 };
 
 }  // namespace pbaloader::sim

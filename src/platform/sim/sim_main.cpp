@@ -1,10 +1,13 @@
 // pbaloader-sim MACHINE.json [ARG...]: runs the tool on a simulated machine.
+// The exit status is the tool's own (-1 shows as 255); 2 means the machine
+// description could not be used.
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
+#include "common/text.h"
 #include "platform/sim/machine.h"
 
 int main(int argc, char** argv) {
@@ -24,10 +27,8 @@ int main(int argc, char** argv) {
   auto platform = sim::makeSimPlatform(*machine);
   os::ScopedPlatform installed(*platform);
 
-  std::string program;
-  for (char16_t c : machine->modulePath)
-    program.push_back(static_cast<char>(c));  // ASCII module paths
-  std::vector<std::string> args{program};
+  // The tool sees the module path as its program name, as a Windows process would.
+  std::vector<std::string> args{toUtf8(machine->modulePath)};
   for (int i = 2; i < argc; ++i) args.emplace_back(argv[i]);
   std::vector<const char*> argvTool;
   for (auto& a : args) argvTool.push_back(a.c_str());

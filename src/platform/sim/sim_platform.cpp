@@ -16,6 +16,7 @@ class SimPlatform final : public os::Platform {
   }
   void flushStdout() override { m_.console.flushStdout(); }
   int readStdin() override { return m_.console.readStdin(); }
+  void unreadStdin(int byte) override { m_.console.unreadStdin(byte); }
   os::ModuleFileName getModuleFileNameW(std::uint32_t capacity) override {
     return m_.console.getModuleFileNameW(capacity);
   }

@@ -23,6 +23,8 @@ class Win32Platform final : public os::Platform {
   void flushStdout() override;
   // getc(stdin): a byte 0..255, or -1 at the end of input.
   int readStdin() override;
+  // ungetc(byte, stdin): the next readStdin returns byte again.
+  void unreadStdin(int byte) override;
   // GetModuleFileNameW(no module, buffer of capacity units, capacity).
   ModuleFileName getModuleFileNameW(std::uint32_t capacity) override;
   // Ends the process with the status (ExitProcess on Windows).
