@@ -1,4 +1,12 @@
 // Files, raw drives, handles and paths of the simulated machine.
+//
+// Ordinary paths on a mapped drive letter are real host files. Device paths
+// (\\.\..., \\?\... other than \\?\C:\...) open what Machine::registerDevice
+// registered. Raw disks behave as Windows raw disk I/O does: offsets and
+// lengths must be whole sectors (error 87), a read that starts at or past the
+// end succeeds with 0 bytes, one that crosses the end is cut short there, and
+// a write that does not fit inside the disk fails with error 27 and writes
+// nothing.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +16,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -15,6 +24,52 @@ namespace pbaloader::sim {
 
 class Machine;
 struct HostFileState;
+
+// Failures injected into one disk (its "faults" object) or one ordinary file
+// (an entry of the machine's "fileFaults"). Offsets are absolute byte offsets.
+struct IoFaults {
+  std::optional<std::uint64_t> failWritesFrom;   // a write touching this byte or later fails
+  std::optional<std::uint64_t> failReadsFrom;    // a read touching this byte or later fails
+  std::optional<std::uint64_t> shortWritesFrom;  // a write stops here and reports fewer bytes
+  std::optional<std::uint64_t> shortReadsFrom;   // a read stops here and reports fewer bytes
+  std::vector<std::uint64_t> flipByteOnReadAt;   // these bytes read back inverted
+  std::uint32_t failWritesCount = 0;             // the next N write calls fail
+  std::uint32_t failReadsCount = 0;              // the next N read calls fail
+  std::uint32_t failSeeksCount = 0;              // the next N SetFilePointer calls fail
+  std::uint32_t failOpensCount = 0;              // the next N opens fail with openError
+  bool failSeeks = false;                        // every SetFilePointer fails
+  bool failOpens = false;                        // every open fails with openError
+  bool heldOpenShared = false;   // another process holds it open, sharing read and write
+  std::uint32_t error = 1117;    // error of injected I/O and seek failures (ERROR_IO_DEVICE)
+  std::uint32_t openError = 32;  // error of injected open failures (ERROR_SHARING_VIOLATION)
+
+  static IoFaults fromJson(const nlohmann::json& faults);
+};
+
+// What the tool did to one disk or file, for tests to inspect.
+struct IoRecord {
+  std::uint64_t offset = 0;
+  std::uint32_t size = 0;   // asked for
+  std::uint32_t count = 0;  // reported
+  bool ok = false;
+};
+struct IoLog {
+  std::vector<IoRecord> writes;
+  std::uint64_t readCalls = 0;
+  std::uint64_t seekCalls = 0;
+  std::uint64_t bytesWritten = 0;
+  std::uint64_t bytesRead = 0;
+};
+
+// One CreateFileW/CreateFileA call.
+struct OpenRecord {
+  os::WString path;
+  std::uint32_t access = 0;
+  std::uint32_t share = 0;
+  std::uint32_t disposition = 0;
+  bool ok = false;
+  std::uint32_t error = 0;
+};
 
 // One open handle.
 struct OpenObject {
@@ -29,6 +84,8 @@ struct OpenObject {
   os::WString path;                     // as opened
   std::filesystem::path hostPath;       // HostFile
   std::shared_ptr<HostFileState> host;  // HostFile: owned by files.cpp
+  IoFaults* faults = nullptr;           // the disk's or the file's faults, if any
+  IoLog* log = nullptr;                 // the disk's or the file's record
 };
 
 class FileSystem {
@@ -55,17 +112,31 @@ class FileSystem {
   // The open object behind a handle, or null.
   OpenObject* object(os::Handle handle);
   // The host path a Windows path names (absolute, or relative to the current
-  // directory), when it lies on a mapped drive.
+  // directory), when it lies on a mapped drive. Components are matched
+  // without regard to ASCII case against what exists.
   std::optional<std::filesystem::path> hostPathOf(os::WStringView windowsPath) const;
-  // The absolute Windows form of a path (relative ones joined to the current directory).
+  // The absolute Windows form of a path (relative ones joined to the current
+  // directory, "/" as "\", "." and ".." resolved).
   os::WString absolutePath(os::WStringView windowsPath) const;
   // Number of handles open now.
   std::size_t openHandleCount() const;
+
+  // Faults and record of a disk (by index into Machine::disks).
+  IoFaults& diskFaults(int disk);
+  IoLog& diskLog(int disk);
+  // Faults of an ordinary file, by Windows path (created when missing).
+  IoFaults& fileFaults(os::WStringView windowsPath);
+  // Every open attempt, in order.
+  std::vector<OpenRecord> opens;
 
  private:
   Machine& machine_;
   std::map<os::Handle, OpenObject> handles_;
   os::Handle nextHandle_ = 0x100;
+  std::map<int, IoFaults> diskFaults_;
+  std::map<int, IoLog> diskLogs_;
+  std::map<os::WString, IoFaults> fileFaults_;  // key: upper-cased absolute path
+  std::map<os::WString, IoLog> fileLogs_;
   friend struct FileSystemAccess;
 };
 
