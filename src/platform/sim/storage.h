@@ -38,9 +38,22 @@ class StorageStack {
   // The device model of a disk, null when the disk answers no commands.
   DeviceModel* model(int disk);
 
+  // Every control code the stack handled, in order.
   std::vector<IoctlRecord> log;
 
  private:
+  os::Transfer dispatch(OpenObject& object, std::uint32_t code, const void* in,
+                        std::uint32_t inSize, void* out, std::uint32_t outSize,
+                        std::vector<std::uint8_t>& dataOut);
+  os::Transfer ataPassThrough(DeviceModel& device, const void* in, std::uint32_t inSize, void* out,
+                              std::uint32_t outSize, std::vector<std::uint8_t>& dataOut);
+  os::Transfer scsiPassThrough(DeviceModel& device, const void* in, std::uint32_t inSize, void* out,
+                               std::uint32_t outSize, std::vector<std::uint8_t>& dataOut);
+  os::Transfer queryProperty(DeviceModel& device, const void* in, std::uint32_t inSize, void* out,
+                             std::uint32_t outSize);
+  os::Transfer protocolCommand(DeviceModel& device, const void* in, std::uint32_t inSize, void* out,
+                               std::uint32_t outSize, std::vector<std::uint8_t>& dataOut);
+
   Machine& machine_;
   std::vector<std::unique_ptr<DeviceModel>> models_;  // by disk index
 };

@@ -1,0 +1,119 @@
+// A simulated drive that answers pass-through commands as real hardware does:
+// a SATA drive, a USB-to-SATA bridge, a USB stick, a native NVMe drive or a
+// USB-to-NVMe bridge, built from a disk's "device" object.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pbaloader::sim {
+
+class Machine;
+
+// What a SCSI command ended with.
+struct ScsiOutcome {
+  std::uint8_t status = 0;          // 0 GOOD, 2 CHECK CONDITION
+  std::vector<std::uint8_t> sense;  // auto sense for CHECK CONDITION
+  std::uint32_t transferred = 0;
+};
+
+// One ATA command: the task file registers in and out.
+struct AtaTaskFile {
+  std::uint8_t current[8] =
+      {};  // features/error, count, lba low, mid, high, device, command/status
+  std::uint8_t previous[8] = {};  // the extended bytes of a 48-bit command
+  bool lba48 = false;
+};
+
+class DeviceModel {
+ public:
+  enum class Kind { Ata, Sat, Scsi, Nvme, NvmeBridge };
+
+  DeviceModel(Machine& machine, int disk, const nlohmann::json& device);
+
+  Kind kind() const { return kind_; }
+  bool isNvme() const { return kind_ == Kind::Nvme; }
+
+  // The error code the next control code fails with before it reaches the
+  // drive (a vanished device, a scripted failure); 0 when it goes through.
+  std::uint32_t interceptIoctl(std::uint32_t code);
+  // Error of IOCTL_ATA_PASS_THROUGH(_DIRECT): 0 when the stack carries it.
+  std::uint32_t ataIoctlError() const { return ataIoctlError_; }
+
+  // ATA command on the drive itself; data holds length bytes in the
+  // command's direction (1 from the device, 2 to it). Returns bytes moved.
+  std::uint32_t executeAta(AtaTaskFile& taskFile, std::uint8_t* data, std::uint32_t length,
+                           int direction);
+  // SCSI command as the drive's SCSI side (or its translation layer) sees it.
+  ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                          std::uint32_t length, int direction);
+
+  // NVMe admin command on a native or bridged NVMe drive; the completion's
+  // dword 0 in result. False when the drive rejects the command.
+  bool executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
+                        std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
+                        std::uint32_t& result);
+
+  // Scripted answers of the NVMe query path.
+  std::uint32_t descriptorVersion() const { return descriptorVersion_; }
+  std::uint32_t descriptorSize() const { return descriptorSize_; }
+  std::uint32_t protocolStatus() const { return protocolStatus_; }
+
+  std::vector<std::uint8_t> ataIdentifyData() const;
+  std::vector<std::uint8_t> nvmeIdentifyController() const;
+
+ private:
+  struct ScriptedScsi {
+    std::vector<std::uint8_t> cdbPrefix;
+    std::uint8_t status = 2;
+    std::vector<std::uint8_t> sense;
+    bool transfer = false;
+    int times = -1;  // -1: every time
+  };
+  struct ScriptedIoctl {
+    std::uint32_t code = 0;
+    std::uint32_t error = 0;
+    int times = -1;
+  };
+
+  ScsiOutcome scsiCommon(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length,
+                         int direction);
+  ScsiOutcome ataPassThrough(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                             std::uint32_t length, int direction);
+  ScsiOutcome bridgeCommand(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length,
+                            int direction);
+  std::uint64_t sectorCount() const;
+  std::uint32_t sectorSize() const;
+  bool usb() const;
+
+  Machine& machine_;
+  int disk_;
+  Kind kind_ = Kind::Scsi;
+  std::string model_, serial_, firmware_, vendor_, product_, revision_, unitSerial_;
+  bool readCapacity16_ = true;
+  std::optional<std::uint8_t> ataStatus_;
+  std::uint8_t ataError_ = 0;
+  std::string badIntegrity_;
+  std::map<unsigned, std::uint16_t> identifyWords_;
+  std::uint32_t ataIoctlError_ = 0;
+  std::uint16_t vendorId_ = 0x1D79;
+  std::uint32_t namespaces_ = 1;
+  std::uint32_t descriptorVersion_ = 48;
+  std::uint32_t descriptorSize_ = 48;
+  std::uint32_t protocolStatus_ = 1;
+  std::map<std::uint32_t, std::uint32_t> features_;
+  int hardwareErrorFirst_ = 0;
+  int vanishFor_ = 0;
+  std::vector<ScriptedScsi> scsiAnswers_;
+  std::vector<ScriptedIoctl> ioctlFailures_;
+  std::optional<std::vector<std::uint8_t>> pendingBridgeCommand_;
+};
+
+// Fixed-format sense data (70h) with a sense key and additional sense code.
+std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0);
+
+}  // namespace pbaloader::sim
