@@ -330,6 +330,7 @@ std::optional<std::filesystem::path> FileSystem::hostPathOf(os::WStringView wind
 os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32_t access,
                                                std::uint32_t share, std::uint32_t disposition,
                                                std::uint32_t flagsAndAttributes) {
+  path = path.substr(0, path.find(u'\0'));  // the API sees a terminated string
   OpenObject object;
   object.access = access;
   object.share = share;
@@ -617,6 +618,7 @@ os::Status FileSystem::closeHandle(os::Handle handle) {
 }
 
 os::Status FileSystem::deleteFileW(os::WStringView path) {
+  path = path.substr(0, path.find(u'\0'));
   if (path.empty()) return {false, win::ErrorPathNotFound};
   if (isDevicePath(path))
     return {false, machine_.findDevice(path) ? win::ErrorAccessDenied : win::ErrorFileNotFound};
