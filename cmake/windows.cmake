@@ -44,5 +44,5 @@ file(GLOB_RECURSE PBA_WINTEST_SOURCES CONFIGURE_DEPENDS
 add_executable(pbaloader-wintests ${PBA_WINTEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win_main.cpp)
 target_include_directories(pbaloader-wintests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(pbaloader-wintests PRIVATE PBA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-target_link_libraries(pbaloader-wintests PRIVATE pbacore gtest)
+target_link_libraries(pbaloader-wintests PRIVATE pbacore gtest version)
 add_dependencies(pbaloader-wintests pbaloader)

@@ -68,6 +68,14 @@ LoaderOptions parseCommandLine(int argc, const char* const* argv) {
   return options;
 }
 
+Operation chosenOperation(const LoaderOptions& options) {
+  if (options.listMode) return Operation::List;
+  if (options.loadMode) return Operation::Load;
+  if (options.clearMode) return Operation::Clear;
+  if (options.interactiveMode) return Operation::Interactive;
+  return Operation::None;
+}
+
 void failUsage() {
   writeStream(usageText() + "\n");
   flushStream();

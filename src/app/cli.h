@@ -14,6 +14,11 @@ void printBanner();
 // other argument). On a usage error it does not return: it calls failUsage.
 LoaderOptions parseCommandLine(int argc, const char* const* argv);
 
+// The one operation a parsed command line runs, in the order of precedence
+// list, load, clear, interactive.
+enum class Operation { None, List, Load, Clear, Interactive };
+Operation chosenOperation(const LoaderOptions& options);
+
 // Writes the usage text and a line feed to the standard output stream, flushes
 // it and ends the process with status -1.
 [[noreturn]] void failUsage();

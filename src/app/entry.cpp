@@ -32,15 +32,21 @@ int runPbaLoader(int argc, const char* const* argv) {
     PbaLoader loader;
     printBanner();
     loader.options = parseCommandLine(argc, argv);
-    const LoaderOptions& options = loader.options;
-    if (options.listMode) {
-      listDrives();
-    } else if (options.loadMode) {
-      loader.loadImage();
-    } else if (options.clearMode) {
-      loader.clearImage();
-    } else if (options.interactiveMode) {
-      loader.runInteractive();
+    switch (chosenOperation(loader.options)) {
+      case Operation::List:
+        listDrives();
+        break;
+      case Operation::Load:
+        loader.loadImage();
+        break;
+      case Operation::Clear:
+        loader.clearImage();
+        break;
+      case Operation::Interactive:
+        loader.runInteractive();
+        break;
+      case Operation::None:
+        break;
     }
     return 0;
   } catch (const ProcessExit& exit) {

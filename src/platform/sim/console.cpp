@@ -163,6 +163,7 @@ os::Result<std::size_t> Console::writeStdout(std::string_view bytes) {
 }
 
 void Console::flushStdout() {
+  ++flushes;
   if (echoToHost) std::fflush(stdout);
 }
 

@@ -39,6 +39,7 @@ class Console {
   std::string output;                                // everything the tool wrote, in order
   std::size_t consoleWrites = 0;                     // writes that went the WriteConsoleW way
   std::size_t streamWrites = 0;                      // writes that went the fwrite way
+  std::size_t flushes = 0;                           // fflush calls on standard output
   bool failConsoleWrites = false;                    // WriteConsoleW fails
   std::optional<std::size_t> shortStreamWriteAfter;  // fwrite stops after this many bytes in all
   std::optional<int> exitStatus;                     // set by exitProcess
