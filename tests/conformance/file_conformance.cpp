@@ -84,6 +84,7 @@ struct Row {
   const char* name;
   std::function<void(Env&, Steps&)> act;
   const char* expected;
+  const char* wineDiffers = nullptr;  // why the row is skipped under Wine
 };
 
 const std::vector<Row>& rows() {
@@ -105,7 +106,8 @@ const std::vector<Row>& rows() {
          s.open(f, ReadWrite, ShareRW, win::OpenExisting);
          s.read(s.open(f, win::GenericRead, ShareRW, win::OpenExisting), 3);
        },
-       "open fail 5; open ok; read 3 'abc'"},
+       "open fail 5; open ok; read 3 'abc'",
+       "it keeps the read-only attribute in permission bits, which root is not held to"},
       {"exclusive handle blocks every other open",
        [](Env& e, Steps& s) {
          const WString f = e.makeFile(s.folder(), u"x.bin", "abc");
@@ -214,6 +216,7 @@ const std::vector<Row>& rows() {
 class FileConformance : public ConformanceTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(FileConformance, BehavesAsWindows) {
+  if (GetParam().wineDiffers) PBA_SKIP_UNDER_WINE(GetParam().wineDiffers);
   Env& e = env();
   {
     Steps steps(platform(), e.makeFolder());
