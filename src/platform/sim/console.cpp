@@ -126,6 +126,16 @@ os::Result<int> deliver(const Text& converted, std::span<Out> out) {
 
 }  // namespace
 
+os::WString utf8ToUtf16(std::string_view in) {
+  bool invalid = false;
+  return utf8ToUtf16(in, invalid);
+}
+
+std::string utf16ToUtf8(os::WStringView in) {
+  bool invalid = false;
+  return utf16ToUtf8(in, invalid);
+}
+
 void Console::load(const nlohmann::json& d) {
   isConsole = d.value("console", false);
   if (d.contains("stdin")) stdinText = d.at("stdin").get<std::string>();

@@ -13,6 +13,11 @@ namespace pbaloader::sim {
 
 class Machine;
 
+// CP_UTF8 as Windows converts it (ill-formed input and unpaired surrogates
+// become U+FFFD); the machine uses it for the texts of its description too.
+os::WString utf8ToUtf16(std::string_view in);
+std::string utf16ToUtf8(os::WStringView in);
+
 class Console {
  public:
   explicit Console(Machine& machine) : machine_(machine) {}

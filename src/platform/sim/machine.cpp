@@ -13,35 +13,7 @@ WString upperAscii(os::WStringView text) {
   return out;
 }
 
-WString widen(const std::string& text) {
-  // Descriptions are UTF-8; the core keys only need the BMP.
-  WString out;
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    char32_t cp = c;
-    std::size_t n = 1;
-    if (c >= 0xF0 && i + 3 < text.size()) {
-      cp = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) |
-           (text[i + 3] & 0x3Fu);
-      n = 4;
-    } else if (c >= 0xE0) {
-      cp = ((c & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3Fu);
-      n = 3;
-    } else if (c >= 0xC0) {
-      cp = ((c & 0x1Fu) << 6) | (text[i + 1] & 0x3Fu);
-      n = 2;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return out;
-}
+WString widen(const std::string& text) { return utf8ToUtf16(text); }
 
 }  // namespace
 
