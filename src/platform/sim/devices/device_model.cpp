@@ -151,9 +151,15 @@ ScsiOutcome DeviceModel::executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLe
       continue;
     if (s.times > 0) --s.times;
     ScsiOutcome scripted{s.status, s.sense, 0};
-    if (s.transfer) scripted.transferred = scsiCommon(cdb, data, length, direction).transferred;
+    if (s.transfer)
+      scripted.transferred = route(cdb, cdbLength, data, length, direction).transferred;
     return scripted;
   }
+  return route(cdb, cdbLength, data, length, direction);
+}
+
+ScsiOutcome DeviceModel::route(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                               std::uint32_t length, int direction) {
   if (cdb[0] == 0x85 || cdb[0] == 0xA1) {
     if (kind_ == Kind::NvmeBridge && cdb[0] == 0xA1)
       return bridgeCommand(cdb, data, length, direction);

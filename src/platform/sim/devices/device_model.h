@@ -80,6 +80,9 @@ class DeviceModel {
     int times = -1;
   };
 
+  // The drive's own answer, without scripted replacements.
+  ScsiOutcome route(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                    std::uint32_t length, int direction);
   ScsiOutcome scsiCommon(const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t length,
                          int direction);
   ScsiOutcome ataPassThrough(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
