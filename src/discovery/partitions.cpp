@@ -197,8 +197,9 @@ char16_t driveLetterOfVolume(WStringView volumeGuid) {
   const auto end = std::find(names.begin(), names.end(), u'\0');
   if (end == names.end()) return 0;
   const auto first = static_cast<std::size_t>(end - names.begin());
-  // Exactly one path, and it is a drive letter.
-  if (first >= 2 && first + 2 == length && names[1] == u':') return names[0];
+  // Exactly one path, and it is the root of a drive letter: a folder mount
+  // point such as C:\mnt\stick\ does not give the volume the letter C.
+  if (first + 2 == length && first == 3 && names[1] == u':' && names[2] == u'\\') return names[0];
   return 0;
 }
 

@@ -514,13 +514,13 @@ std::vector<WmiInstance> DeviceSetup::partitionInstances(int disk) const {
     setProperty(instance, u"PartitionNumber", int32Variant(static_cast<std::int32_t>(p.number)));
     setProperty(instance, u"Offset", textVariant(asciiWide(std::to_string(p.start))));
     setProperty(instance, u"Size", textVariant(asciiWide(std::to_string(p.length))));
+    // A partition without a volume (a container, a reserved partition) has no access paths.
+    std::vector<os::WString> paths;
     if (p.hasVolume) {
-      std::vector<os::WString> paths = p.mountPoints;
+      paths = p.mountPoints;
       paths.push_back(volumeGuidPath(p) + u"\\");
-      setProperty(instance, u"AccessPaths", textArrayVariant(std::move(paths)));
-    } else {
-      setProperty(instance, u"AccessPaths", nullVariant());
     }
+    setProperty(instance, u"AccessPaths", textArrayVariant(std::move(paths)));
     setProperty(
         instance, u"Guid",
         ds.layout.style == win::PartitionStyleGpt ? textVariant(guidText(p.gptId)) : nullVariant());
