@@ -93,34 +93,6 @@ bool isDevicePath(os::WStringView p) {
   return true;
 }
 
-std::string toHostText(os::WStringView text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -297,6 +269,15 @@ os::WString FileSystem::absolutePath(os::WStringView input) const {
   return out;
 }
 
+// Host names are UTF-8, converted as the machine's own WideCharToMultiByte does.
+std::string FileSystem::hostText(os::WStringView text) const {
+  std::string out(static_cast<std::size_t>(
+                      machine_.console.wideCharToMultiByte(win::CpUtf8, 0, text, {}).value),
+                  '\0');
+  machine_.console.wideCharToMultiByte(win::CpUtf8, 0, text, out);
+  return out;
+}
+
 std::optional<std::filesystem::path> FileSystem::hostPathOf(os::WStringView windowsPath) const {
   const os::WString abs = absolutePath(windowsPath);
   if (!hasDriveLetter(abs)) return std::nullopt;
@@ -308,7 +289,7 @@ std::optional<std::filesystem::path> FileSystem::hostPathOf(os::WStringView wind
   while (start < abs.size()) {
     std::size_t end = abs.find(u'\\', start);
     if (end == os::WString::npos) end = abs.size();
-    const std::string part = toHostText(abs.substr(start, end - start));
+    const std::string part = hostText(abs.substr(start, end - start));
     std::filesystem::path next = host / part;
     std::error_code ec;
     if (matching && !std::filesystem::exists(std::filesystem::symlink_status(next, ec))) {

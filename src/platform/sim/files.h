@@ -137,6 +137,7 @@ class FileSystem {
   std::map<int, IoLog> diskLogs_;
   std::map<os::WString, IoFaults> fileFaults_;  // key: upper-cased absolute path
   std::map<os::WString, IoLog> fileLogs_;
+  std::string hostText(os::WStringView text) const;
   friend struct FileSystemAccess;
 };
 
