@@ -50,6 +50,7 @@ struct ParseCase {
   LoaderOptions expected;  // when accepted
   Operation operation;     // when accepted
 };
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 LoaderOptions opts(std::string drive, std::string image, bool list, bool load, bool clear,
                    bool interactive) {
@@ -204,6 +205,7 @@ struct ModuleCase {
   std::string module;
   std::string expected;
 };
+void PrintTo(const ModuleCase& c, std::ostream* os) { *os << c.name; }
 
 class ProgramFileName : public ::testing::TestWithParam<ModuleCase> {};
 
