@@ -69,8 +69,9 @@ std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::ui
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
     : machine_(machine), disk_(disk), kind_(kindOf(d.value("kind", std::string("scsi")))) {
   model_ = d.value("model", std::string("Simulated Disk"));
-  serial_ = d.value("serial", std::string("SIM0000000001"));
-  firmware_ = d.value("firmware", std::string("1.0"));
+  // The management service's spelling of the two keys is understood as well.
+  serial_ = d.value("serial", d.value("serialNumber", std::string("SIM0000000001")));
+  firmware_ = d.value("firmware", d.value("firmwareRevision", std::string("1.0")));
   const bool bridge = kind_ == Kind::Sat || kind_ == Kind::NvmeBridge;
   // Who answers INQUIRY: the bridge for itself, the driver's translation otherwise.
   std::string vendor = "USB", product = model_.substr(0, 16), revision = firmware_.substr(0, 4);
