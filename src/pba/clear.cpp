@@ -1,8 +1,187 @@
-// PLACEHOLDER: to be written by the operations owner.
+#include "pba/clear.h"
+
+#include <algorithm>
+#include <vector>
+
 #include "app/loader.h"
+#include "common/console.h"
+#include "common/text.h"
+#include "pba/transfer.h"
+#include "platform/layout/storage_device_number.h"
+#include "platform/platform.h"
+#include "platform/winconst.h"
 
 namespace pbaloader {
-void PbaLoader::clearImage() {}
-bool PbaLoader::cleanDisk() { return false; }
-bool PbaLoader::zeroDriveRange(std::uint64_t, std::uint64_t) { return false; }
+namespace {
+
+constexpr std::uint32_t ReadWrite = win::GenericRead | win::GenericWrite;
+constexpr std::uint32_t ShareReadWrite = win::FileShareRead | win::FileShareWrite;
+constexpr int ClearWriteTries = 3;
+constexpr std::uint32_t ClearRetryPauseMs = 1000;
+
+FileHandle openShared(const std::string& path, std::uint32_t access) {
+  return FileHandle(os::current()
+                        .createFileW(toWide(path), access, ShareReadWrite, win::OpenExisting,
+                                     win::FileAttributeNormal)
+                        .value);
+}
+
+bool seekTo(os::Handle handle, std::uint64_t offset) {
+  const auto low = static_cast<std::int32_t>(offset & 0xFFFFFFFFu);
+  const auto high = static_cast<std::int32_t>(offset >> 32);
+  return os::current().setFilePointer(handle, low, &high, win::FileBegin).low !=
+         win::InvalidSetFilePointer;
+}
+
+// A write that reports fewer bytes than asked has not done its job: counting
+// it as done would report a region as cleared that was not.
+bool writeWhole(os::Handle handle, const void* data, std::uint32_t size) {
+  const auto written = os::current().writeFile(handle, data, size);
+  return written.ok && written.count == size;
+}
+
+// Characters that the command interpreter would act on, or that cannot be
+// quoted, make the directory unusable on a command line.
+bool safeOnCommandLine(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == '"' || c == '%' || c == '&' || c == '|' || c == '<' || c == '>' ||
+        c == '^')
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> queryDiskNumber(const std::string& path) {
+  FileHandle device = openShared(path, win::GenericRead);
+  if (!device.valid()) return std::nullopt;
+  layout::StorageDeviceNumber number{};
+  const auto reply = os::current().deviceIoControl(device.get(), win::IoctlStorageGetDeviceNumber,
+                                                   nullptr, 0, &number, sizeof number);
+  if (!reply.ok || reply.count != sizeof number) return std::nullopt;
+  return number.deviceNumber;
+}
+
+std::string cleanScriptText(std::uint32_t diskNumber) {
+  return fmt::format("select disk {}\nclean\n", diskNumber);
+}
+
+std::optional<std::string> cleanCommandLine(std::string_view systemDirectory) {
+  // Only an absolute directory ("X:\..."): a bare "diskpart" would be looked
+  // up in the working directory first, and this process runs elevated.
+  const bool absolute = systemDirectory.size() >= 3 && systemDirectory[1] == ':' &&
+                        (systemDirectory[2] == '\\' || systemDirectory[2] == '/');
+  if (!absolute || !safeOnCommandLine(systemDirectory)) return std::nullopt;
+  std::string utility(systemDirectory);
+  if (utility.back() != '\\' && utility.back() != '/') utility.push_back('\\');
+  utility += "diskpart.exe";
+  if (utility.find(' ') != std::string::npos) utility = "\"" + utility + "\"";
+  return fmt::format("{} /s s.txt >NUL 2>NUL", utility);
+}
+
+bool PbaLoader::cleanDisk() {
+  auto& os = os::current();
+  const auto systemDirectory = os.getSystemDirectoryW();
+  if (systemDirectory.value.empty()) return false;
+  const auto commandLine = cleanCommandLine(toUtf8(systemDirectory.value));
+  if (!commandLine) return false;
+
+  // The script lives in the working directory, where other processes of the
+  // user may write. Nobody else may write to it while it is written, and it
+  // is held open against writers and renames while the utility reads it.
+  FileHandle script(os.createFileW(CleanScriptName, ReadWrite, win::FileShareRead,
+                                   win::CreateAlways, win::FileAttributeNormal)
+                        .value);
+  if (!script.valid()) return false;
+  bool ran = false;
+  [&] {
+    const auto number = queryDiskNumber(selectedDrive.path);
+    if (!number) return;
+    const std::string digits = fmt::format("{}", *number);
+    const std::string_view path = selectedDrive.path;
+    if (path.size() < digits.size() || path.substr(path.size() - digits.size()) != digits) return;
+    const std::string text = cleanScriptText(*number);
+    if (!writeWhole(script.get(), text.data(), static_cast<std::uint32_t>(text.size()))) return;
+    script.close();
+
+    // Reopen for reading only (the utility must be able to open it too) and
+    // check that what it will read is what was written.
+    script = FileHandle(os.createFileW(CleanScriptName, win::GenericRead, win::FileShareRead,
+                                       win::OpenExisting, win::FileAttributeNormal)
+                            .value);
+    if (!script.valid()) return;
+    std::string readBack(text.size() + 1, '\0');
+    const auto got =
+        os.readFile(script.get(), readBack.data(), static_cast<std::uint32_t>(readBack.size()));
+    if (!got.ok || got.count != text.size() || readBack.compare(0, text.size(), text) != 0) return;
+
+    os.runSystemCommand(*commandLine);
+    ran = true;
+  }();
+  script.close();
+  if (ran) zeroDriveRange(0, CleanedHeadSize);
+  // Whatever happened, the script does not stay behind; a missing one is fine.
+  os.deleteFileW(CleanScriptName);
+  return ran;
+}
+
+bool PbaLoader::zeroDriveRange(std::uint64_t offset, std::uint64_t length) {
+  FileHandle drive = openShared(selectedDrive.path, ReadWrite);
+  if (!drive.valid()) return false;
+  if (!seekTo(drive.get(), offset)) return false;
+  const std::vector<std::uint8_t> zeros(ZeroRangeChunk, 0);
+  while (length != 0) {
+    const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, ZeroRangeChunk));
+    if (!writeWhole(drive.get(), zeros.data(), size)) return false;
+    length -= size;
+  }
+  return true;
+}
+
+void PbaLoader::clearImage() {
+  print("\nClearing PBA data\n");
+  selectDrive();
+  cleanDisk();
+
+  FileHandle drive = openShared(selectedDrive.path, ReadWrite);
+  if (!drive.valid()) {
+    print("\nFailed to open output\n");
+    return;
+  }
+  const std::vector<std::uint8_t> zeros(ChunkSize, 0);
+  if (!seekTo(drive.get(), 0)) {
+    print("\nFailed to clear PBA data\n");
+    return;
+  }
+  std::uint32_t remaining = ClearRegionSize;
+  std::uint32_t done = 0;
+  ProgressLine progress("Clearing PBA data: ");
+  for (;;) {
+    const std::uint32_t size = std::min<std::uint32_t>(remaining, ChunkSize);
+    bool written = false;
+    for (int attempt = 0; attempt < ClearWriteTries; ++attempt) {
+      const auto w = os::current().writeFile(drive.get(), zeros.data(), size);
+      // A write that took fewer bytes has moved the position: trying again
+      // would zero past the region, and counting it done would report zeros
+      // that are not there.
+      if (w.ok && w.count != size) break;
+      written = w.ok;
+      if (written) break;
+      pause(ClearRetryPauseMs);
+    }
+    if (!written) {
+      print("\nWrite failed\n");
+      break;
+    }
+    done += size;
+    remaining -= size;
+    progress.update(
+        static_cast<int>(static_cast<float>(done) / static_cast<float>(ClearRegionSize) * 100.0f));
+    if (remaining == 0) {
+      print("\nPBA data cleared\n");
+      break;
+    }
+  }
+}
+
 }  // namespace pbaloader
