@@ -22,7 +22,9 @@ class SimEnv final : public Env {
     root_ = std::make_unique<testing::TempFolder>();
     sim::Json d = {{"drives", {{"C:", root_->path().string()}}},
                    {"currentDirectory", "C:\\"},
-                   {"module", "C:\\Tools\\pbaloader.exe"}};
+                   {"module", "C:\\Tools\\pbaloader.exe"},
+                   // One fixed disk, so that the management service has a drive to list.
+                   {"disks", {{{"number", 0}, {"removalPolicy", 1}}}}};
     machine_ = sim::Machine::fromJson(d, root_->path());
     platform_ = sim::makeSimPlatform(*machine_);
     sim = true;

@@ -166,7 +166,7 @@ TEST(WmiSession, SelectsOneDriveByItsEscapedDeviceId) {
     EXPECT_EQ(object->getString(u"Model"), "Stick");
     EXPECT_EQ(object->getString(u"SerialNumber"), "S1");
     EXPECT_EQ(object->getString(u"FirmwareRevision"), std::nullopt) << "not selected";
-    EXPECT_EQ(object->lastResult(), win::WbemENotFound);
+    EXPECT_EQ(object->lastResult(), win::HresultBadArguments) << "present but null";
     EXPECT_EQ(query.next(Infinite), nullptr);
   }
   {

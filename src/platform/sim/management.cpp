@@ -311,12 +311,14 @@ os::ComResult Management::execQuery(os::ComRef services, os::WStringView languag
         continue;
     }
     if (!parsed->properties.empty()) {
-      // A projection carries only the properties asked for.
-      WmiInstance projected{instance.className, {}};
-      for (const os::WString& name : parsed->properties)
-        if (const os::Variant* value = instance.find(name))
-          projected.properties.emplace_back(name, *value);
-      instance = std::move(projected);
+      // A projection keeps the class's properties but fills only those asked for.
+      for (auto& [name, value] : instance.properties) {
+        const bool selected = std::any_of(parsed->properties.begin(), parsed->properties.end(),
+                                          [&](const os::WString& wanted) {
+                                            return upperAsciiWide(wanted) == upperAsciiWide(name);
+                                          });
+        if (!selected) value = nullVariant();
+      }
     }
     enumerator.results.push_back(std::move(instance));
   }

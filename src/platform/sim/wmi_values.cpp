@@ -164,10 +164,12 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
       {u"Model", "model"},
       {u"SerialNumber", "serialNumber"},
       {u"FirmwareRevision", "firmwareRevision"}};
+  // Properties of the class are always there; what the drive does not say is null.
   for (const auto& [property, key] : texts)
-    if (device.contains(key) && device.at(key).is_string())
-      setProperty(drive, property,
-                  textVariant(utf8ToWide(machine, device.at(key).get<std::string>())));
+    setProperty(drive, property,
+                device.contains(key) && device.at(key).is_string()
+                    ? textVariant(utf8ToWide(machine, device.at(key).get<std::string>()))
+                    : nullVariant());
   setProperty(drive, u"BytesPerSector", int32Variant(static_cast<std::int32_t>(disk.sectorSize)));
   setProperty(drive, u"Size", textVariant(asciiWide(std::to_string(disk.size))));
   setProperty(drive, u"MediaType",
