@@ -16,7 +16,7 @@ class Machine;
 struct OpenObject;
 class DeviceModel;  // defined by the storage stack's own files
 
-// One control code as it reached the stack, for tests to inspect.
+// One control code as it reached the stack, for tests to examine.
 struct IoctlRecord {
   int disk = -1;
   std::uint32_t code = 0;
