@@ -147,7 +147,8 @@ std::optional<WString> WmiObject::getWString(WStringView name) {
     lastResult_ = win::HresultBadArguments;
     return std::nullopt;
   }
-  return value.text;
+  // The text ends at its terminating null, whatever the string's length says.
+  return value.text.substr(0, value.text.find(u'\0'));
 }
 
 std::optional<std::string> WmiObject::getString(WStringView name) {

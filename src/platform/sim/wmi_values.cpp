@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 #include "platform/sim/machine.h"
 #include "platform/winconst.h"
@@ -160,16 +161,19 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
   setProperty(drive, u"Index", int32Variant(static_cast<std::int32_t>(disk.number)));
   const Json device = d.value("device", Json::object());
   // The management service reports what the drive's own identity says.
-  const std::pair<const char16_t*, const char*> texts[] = {
-      {u"Model", "model"},
-      {u"SerialNumber", "serialNumber"},
-      {u"FirmwareRevision", "firmwareRevision"}};
-  // Properties of the class are always there; what the drive does not say is null.
-  for (const auto& [property, key] : texts)
+  // The drive's own identity, under either spelling of the device keys;
+  // properties of the class are always there, null when the drive names nothing.
+  const std::tuple<const char16_t*, const char*, const char*> texts[] = {
+      {u"Model", "model", "model"},
+      {u"SerialNumber", "serialNumber", "serial"},
+      {u"FirmwareRevision", "firmwareRevision", "firmware"}};
+  for (const auto& [property, key, shortKey] : texts) {
+    const char* found = device.contains(key) ? key : device.contains(shortKey) ? shortKey : nullptr;
     setProperty(drive, property,
-                device.contains(key) && device.at(key).is_string()
-                    ? textVariant(utf8ToWide(machine, device.at(key).get<std::string>()))
+                found != nullptr && device.at(found).is_string()
+                    ? textVariant(utf8ToWide(machine, device.at(found).get<std::string>()))
                     : nullVariant());
+  }
   setProperty(drive, u"BytesPerSector", int32Variant(static_cast<std::int32_t>(disk.sectorSize)));
   setProperty(drive, u"Size", textVariant(asciiWide(std::to_string(disk.size))));
   setProperty(drive, u"MediaType",
