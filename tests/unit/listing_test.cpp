@@ -1,0 +1,118 @@
+// The drive listing and the lookup of a drive by model or path.
+#include "app/listing.h"
+
+#include <gtest/gtest.h>
+
+#include "app/loader.h"
+#include "support/drives_fixture.h"
+#include "support/sim_fixture.h"
+
+namespace pbaloader {
+namespace {
+
+using testing::afterBanner;
+using testing::SimMachine;
+using testing::usbDrivesMachine;
+
+const std::string Rule = "-----------------------------------------------------------\n";
+
+TEST(ListDrives, PrintsEveryUsableDriveWithItsPartitionCount) {
+  SimMachine sim(usbDrivesMachine());
+  EXPECT_EQ(sim.run({"-l"}), 0);
+  EXPECT_EQ(afterBanner(sim.output()),
+            "\n" + Rule + " Available USB drives\n" + Rule +
+                "\\\\.\\PHYSICALDRIVE1 Model: 'Sim Stick' SN: 'S1' "
+                "[1 partition(s)]\n"
+                "\\\\.\\PHYSICALDRIVE2 Model: 'Sim Stick' SN: 'S2'\n"
+                "\\\\.\\PHYSICALDRIVE3 Model: '' SN: ''\n"
+                "\\\\.\\PHYSICALDRIVE4 Model: 'Stick \xC3\x84' SN: 'S4'\n" +
+                Rule);
+}
+
+TEST(ListDrives, WithoutUsableDrivesPrintsOneLine) {
+  auto description = usbDrivesMachine();
+  description["disks"] = {description["disks"][0]};
+  SimMachine sim(description);
+  EXPECT_EQ(sim.run({"-l"}), 0);
+  EXPECT_EQ(afterBanner(sim.output()), "No usable USB drives found\n");
+  EXPECT_TRUE(usableUsbDrives().empty());
+}
+
+TEST(ListDrives, UsableDrivesKeepTheEnumerationOrder) {
+  SimMachine sim(usbDrivesMachine());
+  std::vector<std::string> paths;
+  for (const auto& drive : usableUsbDrives()) paths.push_back(drive.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE1", "\\\\.\\PHYSICALDRIVE2",
+                                             "\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIVE4"}));
+}
+
+struct LookupCase {
+  const char* name;
+  std::string driveName;
+  std::string path;  // empty: not found
+};
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+
+const LookupCase LookupCases[] = {
+    {"ModelInOtherCase", "sIM sTICK", "\\\\.\\PHYSICALDRIVE1"},
+    {"SharedModelPicksTheFirst", "Sim Stick", "\\\\.\\PHYSICALDRIVE1"},
+    {"PathInLowerCase", "\\\\.\\physicaldrive2", "\\\\.\\PHYSICALDRIVE2"},
+    {"EmptyNameMatchesEmptyModel", "", "\\\\.\\PHYSICALDRIVE3"},
+    {"ExactNonAsciiModel", "Stick \xC3\x84", "\\\\.\\PHYSICALDRIVE4"},
+    {"NonAsciiLettersAreNotFolded", "stick \xC3\xA4", ""},
+    {"Prefix", "Sim", ""},
+    {"LeadingBlank", " Sim Stick", ""},
+    {"TrailingBlank", "Sim Stick ", ""},
+    {"SerialNumber", "S1", ""},
+    {"FixedDiskModel", "Internal SSD", ""},
+    {"FixedDiskPath", "\\\\.\\PHYSICALDRIVE0", ""},
+    {"PathPrefix", "\\\\.\\PHYSICALDRIVE", ""},
+};
+
+class SelectDrive : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(SelectDrive, MatchesWholeModelOrPathOfAUsableDrive) {
+  const auto& c = GetParam();
+  SimMachine sim(usbDrivesMachine());
+  PbaLoader loader;
+  loader.options.driveName = c.driveName;
+  if (!c.path.empty()) {
+    loader.selectDrive();
+    EXPECT_EQ(loader.selectedDrive.path, c.path);
+    EXPECT_EQ(sim.output(), "");
+    return;
+  }
+  try {
+    loader.selectDrive();
+    ADD_FAILURE() << "selectDrive returned for an unknown drive";
+  } catch (const ProcessExit& exit) {
+    EXPECT_EQ(exit.status, -1);
+  }
+  EXPECT_EQ(sim.output(), "Drive \"" + c.driveName + "\" not found\n");
+  EXPECT_EQ(loader.selectedDrive, DriveInfo{}) << "nothing is selected";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SelectDrive, ::testing::ValuesIn(LookupCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SelectDriveRecord, CopiesTheWholeRecord) {
+  SimMachine sim(usbDrivesMachine());
+  PbaLoader loader;
+  loader.options.driveName = "\\\\.\\PHYSICALDRIVE2";
+  loader.selectDrive();
+  const auto drives = usableUsbDrives();
+  ASSERT_EQ(drives.size(), 4u);
+  EXPECT_EQ(loader.selectedDrive, drives[1]);
+  EXPECT_EQ(loader.selectedDrive.serialNumber, "S2");
+  EXPECT_NE(loader.selectedDrive.lastLba, 0u);
+}
+
+TEST(SelectDriveRecord, NotFoundEndsTheRunWithStatusMinusOneBeforeAnyWrite) {
+  SimMachine sim(usbDrivesMachine());
+  EXPECT_EQ(sim.run({"-d", "Sim", "-clear"}), -1);
+  EXPECT_EQ(afterBanner(sim.output()), "\nClearing PBA data\nDrive \"Sim\" not found\n");
+  EXPECT_TRUE(sim->shell.commandLines.empty());
+}
+
+}  // namespace
+}  // namespace pbaloader
