@@ -31,6 +31,19 @@ bool seekTo(const FileHandle& handle, std::uint64_t offset) {
 
 bool validChunkSize(std::uint32_t size) { return size >= 1 && size <= ChunkSize; }
 
+// Up to ChunkTries calls, stopping at the first success, with a pause after
+// every failed one; the outcome of the last call.
+template <class Call>
+os::Transfer withRetries(Call call) {
+  os::Transfer t;
+  for (int attempt = 0; attempt < ChunkTries; ++attempt) {
+    t = call();
+    if (t.ok) break;
+    pause(ChunkRetryPauseMs);
+  }
+  return t;
+}
+
 }  // namespace
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -79,15 +92,11 @@ bool copyChunk(TransferState& state, std::uint32_t size) {
     printText("\nRead failed\n");
     return false;
   }
-  bool read = false;
-  for (int attempt = 0; attempt < ChunkTries && !read; ++attempt) {
-    const auto r = os.readFile(state.imageHandle.get(), state.buffer.data(), size);
-    state.bytesTransferred = r.count;
-    read = r.ok;
-    if (!read) pause(ChunkRetryPauseMs);
-  }
+  const os::Transfer read =
+      withRetries([&] { return os.readFile(state.imageHandle.get(), state.buffer.data(), size); });
+  state.bytesTransferred = read.count;
   // A short read means the image ends here; trying again cannot help.
-  if (!read || state.bytesTransferred != size) {
+  if (!read.ok || read.count != size) {
     printText("\nRead failed\n");
     return false;
   }
@@ -95,16 +104,12 @@ bool copyChunk(TransferState& state, std::uint32_t size) {
     state.firstSectorPending = false;
     std::fill_n(state.buffer.begin(), FillerLength, FillerByte);
   }
-  bool written = false;
-  for (int attempt = 0; attempt < ChunkTries && !written; ++attempt) {
-    const auto w = os.writeFile(state.driveHandle.get(), state.buffer.data(), size);
-    state.bytesTransferred = w.count;
-    written = w.ok;
-    if (!written) pause(ChunkRetryPauseMs);
-  }
+  const os::Transfer written =
+      withRetries([&] { return os.writeFile(state.driveHandle.get(), state.buffer.data(), size); });
+  state.bytesTransferred = written.count;
   // A write that took fewer bytes than asked has moved the drive position by
   // that much: writing on, or again, would place the rest at wrong offsets.
-  if (!written || state.bytesTransferred != size) {
+  if (!written.ok || written.count != size) {
     printText("\nWrite failed\n");
     return false;
   }
