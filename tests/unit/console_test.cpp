@@ -96,6 +96,13 @@ TEST(ConsoleInput, ReadsWhitespaceSeparatedTokens) {
   EXPECT_EQ(readWord(), std::nullopt);
 }
 
+TEST(ConsoleInput, MachineDescriptionGivesTheInput) {
+  SimMachine sim(sim::Json{{"stdin", "2\nYES\n"}});
+  EXPECT_EQ(readNumber().value, 2);
+  EXPECT_EQ(readWord(), "YES");
+  EXPECT_EQ(readWord(), std::nullopt);
+}
+
 TEST(ConsoleInput, EveryReadFlushesStandardOutputFirst) {
   SimMachine sim;
   sim->console.stdinText = "1 a";
