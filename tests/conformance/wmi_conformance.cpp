@@ -42,6 +42,17 @@ std::vector<std::string> deviceIds(WmiSession& session) {
 
 class WmiConformance : public ConformanceTest {};
 
+// The first Win32_DiskDrive of the system, with the session and query it lives on.
+struct FirstDiskDrive {
+  FirstDiskDrive()
+      : session(WmiSession::open(u"ROOT\\CIMV2")),
+        query(*session, u"SELECT * FROM Win32_DiskDrive"),
+        object(query.next(Infinite)) {}
+  std::unique_ptr<WmiSession> session;
+  WmiQuery query;
+  WmiObject* object;
+};
+
 TEST_F(WmiConformance, CimV2ListsDiskDrivesByDevicePath) {
   auto session = WmiSession::open(u"ROOT\\CIMV2");
   EXPECT_TRUE(session->connected());
@@ -72,9 +83,8 @@ TEST_F(WmiConformance, QueryByEscapedDeviceIdFindsThatDriveOnly) {
 }
 
 TEST_F(WmiConformance, SizeIsDecimalText) {
-  auto session = WmiSession::open(u"ROOT\\CIMV2");
-  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
-  WmiObject* object = query.next(Infinite);
+  FirstDiskDrive drive;
+  WmiObject* object = drive.object;
   ASSERT_NE(object, nullptr);
   os::Variant size;
   ASSERT_EQ(object->getVariant(u"Size", size), 0);
@@ -84,9 +94,8 @@ TEST_F(WmiConformance, SizeIsDecimalText) {
 
 TEST_F(WmiConformance, BytesPerSectorIsAnIntegerOnly) {
   PBA_SKIP_UNDER_WINE("its Win32_DiskDrive has no BytesPerSector");
-  auto session = WmiSession::open(u"ROOT\\CIMV2");
-  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
-  WmiObject* object = query.next(Infinite);
+  FirstDiskDrive drive;
+  WmiObject* object = drive.object;
   ASSERT_NE(object, nullptr);
   EXPECT_GT(object->getInt32(u"BytesPerSector").value_or(0), 0);
   EXPECT_EQ(object->getWString(u"BytesPerSector"), std::nullopt);
@@ -94,9 +103,8 @@ TEST_F(WmiConformance, BytesPerSectorIsAnIntegerOnly) {
 }
 
 TEST_F(WmiConformance, TextPropertyIsNoStringArray) {
-  auto session = WmiSession::open(u"ROOT\\CIMV2");
-  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
-  WmiObject* object = query.next(Infinite);
+  FirstDiskDrive drive;
+  WmiObject* object = drive.object;
   ASSERT_NE(object, nullptr);
   os::Variant id;
   ASSERT_EQ(object->getVariant(u"DeviceID", id), 0);

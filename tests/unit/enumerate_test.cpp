@@ -6,11 +6,14 @@
 
 #include "platform/winconst.h"
 #include "support/sim_fixture.h"
+#include "unit/discovery_fixture.h"
 
 namespace pbaloader {
 namespace {
 
 using sim::Json;
+using testing::expectTidy;
+using testing::OneDrive;
 using testing::SimMachine;
 
 constexpr std::uint64_t MiB = 1 << 20;
@@ -19,14 +22,6 @@ Json disk(std::uint32_t number, const Json& extra = Json::object()) {
   Json d = {{"number", number}, {"size", 64 * MiB}};
   if (!extra.is_null()) d.update(extra);
   return d;
-}
-
-void expectTidy(SimMachine& m) {
-  EXPECT_EQ(m->files.openHandleCount(), 0u);
-  EXPECT_EQ(m->setup.state().openSets, 0);
-  EXPECT_EQ(m->management.liveReferences(), 0u);
-  EXPECT_EQ(m->management.state().initCount, 0);
-  EXPECT_EQ(m.output(), "");
 }
 
 TEST(EnumerateDrives, EveryKindOfDriveEndsWithWhatIdentificationFound) {
@@ -203,15 +198,12 @@ TEST(FillFromWmiObject, CapacityAndSectorSizeFromTheService) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimMachine m(Json{{"disks", {disk(1, {{"management", c.management}})}}});
-    auto session = WmiSession::open(u"ROOT\\CIMV2");
-    WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
-    WmiObject* object = query.next(win::WbemInfinite);
-    ASSERT_NE(object, nullptr);
+    OneDrive d(c.management);
+    ASSERT_NE(d.object, nullptr);
     DriveInfo drive;
     drive.model = "kept when absent";
     drive.lastLba = 77;
-    fillFromWmiObject(drive, *object);
+    fillFromWmiObject(drive, *d.object);
     EXPECT_EQ(drive.bytesPerSector, c.bytesPerSector);
     EXPECT_EQ(drive.lastLba, c.lastLba);
     EXPECT_EQ(drive.transport, DriveInfo::TransportManagement);
@@ -220,18 +212,12 @@ TEST(FillFromWmiObject, CapacityAndSectorSizeFromTheService) {
 }
 
 TEST(FillFromWmiObject, TextsAreTakenAsTheServiceGivesThem) {
-  SimMachine m(Json{
-      {"disks",
-       {disk(1, {{"management",
-                  {{"Model", " M "}, {"SerialNumber", ""}, {"absent", {"FirmwareRevision"}}}}})}}});
-  auto session = WmiSession::open(u"ROOT\\CIMV2");
-  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
-  WmiObject* object = query.next(win::WbemInfinite);
-  ASSERT_NE(object, nullptr);
+  OneDrive d(Json{{"Model", " M "}, {"SerialNumber", ""}, {"absent", {"FirmwareRevision"}}});
+  ASSERT_NE(d.object, nullptr);
   DriveInfo drive;
   drive.serialNumber = "replaced by the empty text";
   drive.firmwareRevision = "kept";
-  fillFromWmiObject(drive, *object);
+  fillFromWmiObject(drive, *d.object);
   EXPECT_EQ(drive.model, " M ");
   EXPECT_EQ(drive.serialNumber, "");
   EXPECT_EQ(drive.firmwareRevision, "kept");

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "support/sim_fixture.h"
+#include "unit/discovery_fixture.h"
 
 namespace pbaloader {
 namespace {
 
 using sim::Json;
+using testing::expectTidy;
 using testing::SimMachine;
 
 constexpr const char* Stick = "\\\\.\\PHYSICALDRIVE1";
@@ -22,15 +24,6 @@ Json machineWith(const Json& partitions, const Json& extra = Json::object()) {
 }
 
 Json mbr(const Json& entries) { return {{"style", "mbr"}, {"entries", entries}}; }
-
-// What every call must leave behind: nothing open, nothing printed.
-void expectTidy(SimMachine& m) {
-  EXPECT_EQ(m->files.openHandleCount(), 0u);
-  EXPECT_EQ(m->setup.state().openSets, 0);
-  EXPECT_EQ(m->management.liveReferences(), 0u);
-  EXPECT_EQ(m->management.state().initCount, 0);
-  EXPECT_EQ(m.output(), "");
-}
 
 TEST(ListPartitions, MbrStickWithOneFat32VolumeAtE) {
   SimMachine m(machineWith(mbr({{{"type", 0x0C},

@@ -8,11 +8,13 @@
 
 #include "platform/winconst.h"
 #include "support/sim_fixture.h"
+#include "unit/discovery_fixture.h"
 
 namespace pbaloader {
 namespace {
 
 using sim::Json;
+using testing::OneDrive;
 using testing::SimMachine;
 
 constexpr std::int32_t Infinite = win::WbemInfinite;
@@ -28,19 +30,6 @@ Json twoDisks() {
          {"size", 64 << 20},
          {"device", {{"model", "Stick"}, {"serialNumber", "S1"}, {"firmwareRevision", "1.00"}}}}}}};
 }
-
-// The first Win32_DiskDrive of a machine whose one disk carries these overrides.
-struct OneDrive {
-  explicit OneDrive(const Json& management)
-      : machine(Json{{"disks", {{{"number", 3}, {"management", management}}}}}),
-        session(WmiSession::open(u"ROOT\\CIMV2")),
-        query(*session, u"SELECT * FROM Win32_DiskDrive"),
-        object(query.next(Infinite)) {}
-  SimMachine machine;
-  std::unique_ptr<WmiSession> session;
-  WmiQuery query;
-  WmiObject* object;
-};
 
 TEST(WmiSession, ListsTheDiskDrivesInOrderAndReleasesEverything) {
   SimMachine m(twoDisks());
