@@ -78,7 +78,9 @@ BaseDevice::Error SystemDevice::sendNvmeDirect(const NVMePacket& packet) {
 
     auto sent = platform.deviceIoControl(handle_, win::IoctlStorageQueryProperty, buffer.data(),
                                          QueryBufferSize, buffer.data(), QueryBufferSize);
-    if (!sent.ok || sent.count == 0) return mapSystemError(sent.error);
+    if (!sent.ok) return mapSystemError(sent.error);
+    // A call that succeeds without an answer left no error code to map.
+    if (sent.count == 0) return Error::Failed;
     layout::StorageProtocolDataDescriptor answer;
     std::memcpy(&answer, buffer.data(), sizeof(answer));
     if (answer.version != sizeof(answer) || answer.size != sizeof(answer)) return Error::Failed;

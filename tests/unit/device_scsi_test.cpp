@@ -245,6 +245,7 @@ TEST(SendNvme, ImplausibleIdentifyAnswersFailAndLeaveTheDataAlone) {
       {"zero namespaces", {{"namespaces", 0}}, Error::Failed},
       {"descriptor version 47", {{"descriptorVersion", 47}}, Error::Failed},
       {"descriptor size 40", {{"descriptorSize", 40}}, Error::Failed},
+      {"success without an answer", {{"emptyQueryAnswer", true}}, Error::Failed},
       {"not an NVMe drive", {{"kind", "scsi"}}, Error::NotSupported},
   };
   for (const auto& c : cases) {

@@ -197,7 +197,7 @@ os::Transfer StorageStack::queryProperty(DeviceModel& device, const void* in, st
       query.propertyId != win::StorageDeviceProtocolSpecificProperty)
     return fail(win::ErrorNotSupported);
   if (!device.isNvme()) return fail(win::ErrorNotSupported);
-  if (query.queryType == win::PropertyExistsQuery) return done(0);
+  if (query.queryType == win::PropertyExistsQuery || device.emptyQueryAnswer()) return done(0);
 
   layout::StorageProtocolSpecificData request;
   if (inSize < sizeof(query) + sizeof(request)) return fail(win::ErrorInvalidParameter);

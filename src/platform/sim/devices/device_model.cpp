@@ -96,6 +96,7 @@ DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
   descriptorVersion_ = d.value("descriptorVersion", descriptorVersion_);
   descriptorSize_ = d.value("descriptorSize", descriptorSize_);
   protocolStatus_ = d.value("protocolStatus", protocolStatus_);
+  emptyQueryAnswer_ = d.value("emptyQueryAnswer", false);
   if (d.contains("features"))
     for (const auto& [fid, value] : d.at("features").items())
       features_[static_cast<std::uint32_t>(std::stoul(fid, nullptr, 0))] =

@@ -62,6 +62,8 @@ class DeviceModel {
   std::uint32_t descriptorVersion() const { return descriptorVersion_; }
   std::uint32_t descriptorSize() const { return descriptorSize_; }
   std::uint32_t protocolStatus() const { return protocolStatus_; }
+  // The query succeeds but hands back no bytes (as some filter drivers do).
+  bool emptyQueryAnswer() const { return emptyQueryAnswer_; }
 
   std::vector<std::uint8_t> ataIdentifyData() const;
   std::vector<std::uint8_t> nvmeIdentifyController() const;
@@ -108,6 +110,7 @@ class DeviceModel {
   std::uint32_t descriptorVersion_ = 48;
   std::uint32_t descriptorSize_ = 48;
   std::uint32_t protocolStatus_ = 1;
+  bool emptyQueryAnswer_ = false;
   std::map<std::uint32_t, std::uint32_t> features_;
   int hardwareErrorFirst_ = 0;
   int vanishFor_ = 0;
