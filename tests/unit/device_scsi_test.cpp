@@ -246,6 +246,7 @@ TEST(SendNvme, ImplausibleIdentifyAnswersFailAndLeaveTheDataAlone) {
       {"descriptor version 47", {{"descriptorVersion", 47}}, Error::Failed},
       {"descriptor size 40", {{"descriptorSize", 40}}, Error::Failed},
       {"success without an answer", {{"emptyQueryAnswer", true}}, Error::Failed},
+      {"data said to lie beyond the buffer", {{"returnedDataOffset", 100}}, Error::Failed},
       {"not an NVMe drive", {{"kind", "scsi"}}, Error::NotSupported},
   };
   for (const auto& c : cases) {

@@ -242,6 +242,8 @@ os::Transfer StorageStack::queryProperty(DeviceModel& device, const void* in, st
   descriptor.protocolSpecificData = request;
   descriptor.protocolSpecificData.fixedProtocolReturnData = fixed;
   auto* bytes = static_cast<std::uint8_t*>(out);
+  if (auto offset = device.returnedDataOffset())
+    descriptor.protocolSpecificData.protocolDataOffset = *offset;
   std::memcpy(bytes, &descriptor, sizeof(descriptor));
   if (answer.empty()) return done(sizeof(descriptor));
   const std::size_t at = offsetof(layout::StorageProtocolDataDescriptor, protocolSpecificData) +

@@ -97,6 +97,8 @@ DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
   descriptorSize_ = d.value("descriptorSize", descriptorSize_);
   protocolStatus_ = d.value("protocolStatus", protocolStatus_);
   emptyQueryAnswer_ = d.value("emptyQueryAnswer", false);
+  if (d.contains("returnedDataOffset"))
+    returnedDataOffset_ = d.at("returnedDataOffset").get<std::uint32_t>();
   if (d.contains("features"))
     for (const auto& [fid, value] : d.at("features").items())
       features_[static_cast<std::uint32_t>(std::stoul(fid, nullptr, 0))] =

@@ -64,6 +64,8 @@ class DeviceModel {
   std::uint32_t protocolStatus() const { return protocolStatus_; }
   // The query succeeds but hands back no bytes (as some filter drivers do).
   bool emptyQueryAnswer() const { return emptyQueryAnswer_; }
+  // A ProtocolDataOffset to report instead of the true one (a faulty driver).
+  std::optional<std::uint32_t> returnedDataOffset() const { return returnedDataOffset_; }
 
   std::vector<std::uint8_t> ataIdentifyData() const;
   std::vector<std::uint8_t> nvmeIdentifyController() const;
@@ -111,6 +113,7 @@ class DeviceModel {
   std::uint32_t descriptorSize_ = 48;
   std::uint32_t protocolStatus_ = 1;
   bool emptyQueryAnswer_ = false;
+  std::optional<std::uint32_t> returnedDataOffset_;
   std::map<std::uint32_t, std::uint32_t> features_;
   int hardwareErrorFirst_ = 0;
   int vanishFor_ = 0;
