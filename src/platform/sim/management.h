@@ -23,7 +23,7 @@ struct WmiInstance {
   const os::Variant* find(os::WStringView name) const;
 };
 
-// The COM state of the tool's one thread, for tests to inspect.
+// The COM state of the tool's one thread, for tests to read.
 struct ComState {
   enum class Apartment { None, SingleThreaded, MultiThreaded };
   Apartment apartment = Apartment::None;
