@@ -466,7 +466,9 @@ std::optional<os::Transfer> DeviceSetup::deviceIoControl(OpenObject& object, std
     layout::DriveLayoutInformationGpt gpt;
     gpt.diskId = l.diskId;
     gpt.startingUsableOffset = 34 * disk.sectorSize;
-    gpt.usableLength = static_cast<std::int64_t>(disk.size - 67ull * disk.sectorSize);
+    // Both copies of the table and their headers lie outside the usable area.
+    const std::uint64_t tables = 67ull * disk.sectorSize;
+    gpt.usableLength = static_cast<std::int64_t>(disk.size > tables ? disk.size - tables : 0);
     gpt.maxPartitionCount = 128;
     std::memcpy(header.styleInfo, &gpt, sizeof(gpt));
   }
