@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
@@ -166,6 +167,10 @@ void Shell::load(const nlohmann::json& d) {
       for (const auto& folder : shell.at("path"))
         searchPath_->push_back(wide(folder.get<std::string>()));
     }
+    if (shell.contains("runLog")) {
+      fs::path log = shell.at("runLog").get<std::string>();
+      runLog = log.is_relative() ? machine_.baseDir / log : log;
+    }
     if (shell.contains("rewriteScript")) {
       const std::string text = shell.at("rewriteScript").get<std::string>();
       beforeCommand = [this, text] { rewriteScript(text); };
@@ -296,6 +301,7 @@ int Shell::runSystemCommand(std::string_view commandLine) {
 int Shell::runProgram(const WString& program, const std::vector<std::string>& args,
                       std::string& out) {
   programsRun.push_back(narrow(program));
+  if (runLog) std::ofstream(*runLog, std::ios::app) << programsRun.back() << "\n";
   if (isPartitioningUtility(program)) return runPartitioningUtility(args, out);
   // Any other program found on the machine is a stand-in that does nothing,
   // so that a test can see that it was started.

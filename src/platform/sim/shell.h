@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <nlohmann/json_fwd.hpp>
@@ -41,6 +42,9 @@ class Shell {
   std::map<os::WString, std::vector<os::WString>> listingOrder;
   // Upper-cased absolute Windows folder paths that cannot be listed.
   std::set<os::WString> unreadableFolders;
+  // Host file that every started program is appended to, one Windows path a
+  // line (the description's "shell.runLog", relative to the description).
+  std::optional<std::filesystem::path> runLog;
 
  private:
   int runProgram(const os::WString& program, const std::vector<std::string>& args,
