@@ -1,8 +1,9 @@
 // Our own byte layouts and constants of the pass-through and NVMe records,
 // checked against the SDK's definitions at compile time.
 #include <windows.h>
-#include <winioctl.h>
+// The SDK's storage headers need windows.h first.
 #include <ntddscsi.h>
+#include <winioctl.h>
 
 #include <cstddef>
 
@@ -82,7 +83,8 @@ static_assert(win::AtaFlagsUseDma == ATA_FLAGS_USE_DMA);
 static_assert(win::ScsiIoctlDataOut == SCSI_IOCTL_DATA_OUT);
 static_assert(win::ScsiIoctlDataIn == SCSI_IOCTL_DATA_IN);
 static_assert(win::ScsiIoctlDataUnspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
-static_assert(win::StorageAdapterProtocolSpecificProperty == StorageAdapterProtocolSpecificProperty);
+static_assert(win::StorageAdapterProtocolSpecificProperty ==
+              StorageAdapterProtocolSpecificProperty);
 static_assert(win::StorageDeviceProtocolSpecificProperty == StorageDeviceProtocolSpecificProperty);
 static_assert(win::PropertyStandardQuery == PropertyStandardQuery);
 static_assert(win::PropertyExistsQuery == PropertyExistsQuery);
