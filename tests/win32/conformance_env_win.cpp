@@ -18,7 +18,9 @@ class WinEnv final : public Env {
     if (n == 0) throw std::runtime_error("GetTempPathW failed");
     std::wstring root(temp, n);
     if (!root.empty() && root.back() == L'\\') root.pop_back();
-    root += L"\\pbaloader-conformance-" + std::to_wstring(GetCurrentProcessId());
+    // Wine reuses process ids from run to run: the tick count keeps each run's folders apart.
+    root += L"\\pbaloader-conformance-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64());
     CreateDirectoryW(root.c_str(), nullptr);
     root_ = root;
     wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
