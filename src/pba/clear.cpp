@@ -50,6 +50,27 @@ bool safeOnCommandLine(std::string_view text) {
   return true;
 }
 
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Writes the script through the handle it was created with, then reopens it
+// for reading only (the utility must be able to open it too) and keeps it
+// open; true when what the utility will read is exactly text.
+bool writeAndHoldScript(FileHandle& script, const std::string& text) {
+  auto& os = os::current();
+  if (!writeWhole(script.get(), text.data(), static_cast<std::uint32_t>(text.size()))) return false;
+  script.close();
+  script = FileHandle(os.createFileW(CleanScriptName, win::GenericRead, win::FileShareRead,
+                                     win::OpenExisting, win::FileAttributeNormal)
+                          .value);
+  if (!script.valid()) return false;
+  std::string readBack(text.size() + 1, '\0');
+  const auto got =
+      os.readFile(script.get(), readBack.data(), static_cast<std::uint32_t>(readBack.size()));
+  return got.ok && got.count == text.size() && readBack.compare(0, text.size(), text) == 0;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> queryDiskNumber(const std::string& path) {
@@ -93,31 +114,10 @@ bool PbaLoader::cleanDisk() {
                                    win::CreateAlways, win::FileAttributeNormal)
                         .value);
   if (!script.valid()) return false;
-  bool ran = false;
-  [&] {
-    const auto number = queryDiskNumber(selectedDrive.path);
-    if (!number) return;
-    const std::string digits = fmt::format("{}", *number);
-    const std::string_view path = selectedDrive.path;
-    if (path.size() < digits.size() || path.substr(path.size() - digits.size()) != digits) return;
-    const std::string text = cleanScriptText(*number);
-    if (!writeWhole(script.get(), text.data(), static_cast<std::uint32_t>(text.size()))) return;
-    script.close();
-
-    // Reopen for reading only (the utility must be able to open it too) and
-    // check that what it will read is what was written.
-    script = FileHandle(os.createFileW(CleanScriptName, win::GenericRead, win::FileShareRead,
-                                       win::OpenExisting, win::FileAttributeNormal)
-                            .value);
-    if (!script.valid()) return;
-    std::string readBack(text.size() + 1, '\0');
-    const auto got =
-        os.readFile(script.get(), readBack.data(), static_cast<std::uint32_t>(readBack.size()));
-    if (!got.ok || got.count != text.size() || readBack.compare(0, text.size(), text) != 0) return;
-
-    os.runSystemCommand(*commandLine);
-    ran = true;
-  }();
+  const auto number = queryDiskNumber(selectedDrive.path);
+  const bool ran = number && endsWith(selectedDrive.path, fmt::format("{}", *number)) &&
+                   writeAndHoldScript(script, cleanScriptText(*number));
+  if (ran) os.runSystemCommand(*commandLine);
   script.close();
   if (ran) zeroDriveRange(0, CleanedHeadSize);
   // Whatever happened, the script does not stay behind; a missing one is fine.
