@@ -64,6 +64,53 @@ TEST(LoadWrites, FillerFirstRealFirstSectorLastNothingPastTheRegion) {
   EXPECT_EQ(sim->files.openHandleCount(), 0u);
 }
 
+// The drive gives out just when the real first sector is due: the cleaning
+// has made one seek and one write, the bulk copy one seek and 32,768 writes.
+struct FirstSectorCase {
+  const char* name;
+  sim::Json faults;
+  std::string tail;  // what follows the last progress line
+  std::size_t sleeps;
+};
+
+class LoadFirstSector : public ::testing::TestWithParam<FirstSectorCase> {};
+
+TEST_P(LoadFirstSector, FailureLeavesTheFillerAndSkipsValidation) {
+  const FirstSectorCase& c = GetParam();
+  auto description = fileBackedStick();
+  description["disks"][1]["faults"] = c.faults;
+  SimMachine sim(description);
+  const fs::path image = sim.host() / "c" / "Work" / "pba_img.bin";
+  fs::create_directories(image.parent_path());
+  std::ofstream(image, std::ios::binary) << std::string(512, '\x11');
+  fs::resize_file(image, Region);
+
+  EXPECT_EQ(sim.run({"-d", "\\\\.\\PHYSICALDRIVE1", "-load", "C:\\Work\\pba_img.bin"}), 0);
+  const std::string out = afterBanner(sim.output());
+  EXPECT_TRUE(out.ends_with("\rWriting PBA data: 100% " + c.tail)) << out.substr(out.size() - 200);
+  EXPECT_EQ(out.find("Validating"), std::string::npos);
+  EXPECT_EQ(sim->sleepsNs.size(), c.sleeps);
+  std::vector<std::uint8_t> first(512);
+  ASSERT_TRUE(sim->disks[1].store->read(0, first.data(), first.size()));
+  EXPECT_EQ(first, std::vector<std::uint8_t>(512, 0x77));
+  EXPECT_EQ(sim->files.openHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Load, LoadFirstSector,
+    ::testing::Values(
+        FirstSectorCase{"WriteFails",
+                        {{"failWritesAfter", 1 + 32768}},
+                        "\nWrite failed\nI/O error while processing beginning of drive\n"
+                        "\nFailed to write PBA data\n",
+                        3},
+        FirstSectorCase{"SeekFails",
+                        {{"failSeeksAfter", 2}},
+                        "\nOutput seek failed\nSeek error while processing beginning of drive\n"
+                        "\nFailed to write PBA data\n",
+                        0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ClearWrites, ZeroesTheRegionAndEightKiBMoreIn32769Chunks) {
   SimMachine sim(fileBackedStick());
   fs::create_directories(sim.host() / "c" / "Work");

@@ -237,5 +237,17 @@ TEST(SimPaths, FileFaultsAreKeyedByTheAbsolutePath) {
   m->files.closeHandle(h.value);
 }
 
+TEST(SimPaths, FileFaultKeysAreUtf8) {
+  sim::Json d = oneDisk(1 << 20);
+  d["fileFaults"] = {{"C:\\Work\\Abbild-\xC3\xA4.bin", {{"failOpens", true}}}};
+  SimMachine m(d);
+  std::filesystem::create_directories(m.host() / "c" / "Work");
+  std::ofstream(m.host() / "c" / "Work" / "Abbild-\xc3\xa4.bin") << "abcd";
+  const auto h =
+      m->files.createFileW(u"Abbild-\u00e4.bin", win::GenericRead, ShareRW, win::OpenExisting, 0);
+  EXPECT_EQ(h.value, os::InvalidHandle);
+  EXPECT_EQ(h.error, 32u);
+}
+
 }  // namespace
 }  // namespace pbaloader

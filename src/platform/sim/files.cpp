@@ -143,6 +143,12 @@ bool touches(std::optional<std::uint64_t> from, std::uint64_t offset, std::uint3
   return from && count > 0 && offset + count > *from;
 }
 
+// Counts the call; true once more than limit calls have been made.
+bool pastLimit(std::optional<std::uint64_t> limit, std::uint64_t& calls) {
+  ++calls;
+  return limit && calls > *limit;
+}
+
 bool takeOne(std::uint32_t& counter) {
   if (counter == 0) return false;
   --counter;
@@ -190,6 +196,8 @@ IoFaults IoFaults::fromJson(const nlohmann::json& j) {
   f.failReadsCount = j.value("failReadsCount", 0u);
   f.failSeeksCount = j.value("failSeeksCount", 0u);
   f.failOpensCount = j.value("failOpensCount", 0u);
+  f.failWritesAfter = optionalOffset(j, "failWritesAfter");
+  f.failSeeksAfter = optionalOffset(j, "failSeeksAfter");
   f.failSeeks = j.value("failSeeks", false);
   f.failOpens = j.value("failOpens", false);
   f.heldOpenShared = j.value("heldOpenShared", false);
@@ -209,8 +217,11 @@ void FileSystem::load(const nlohmann::json& description) {
   }
   if (description.contains("fileFaults")) {
     for (const auto& [path, faults] : description.at("fileFaults").items()) {
-      os::WString wide;
-      for (char c : path) wide.push_back(static_cast<unsigned char>(c));  // keys are ASCII
+      // Keys are UTF-8 like every text of the description.
+      os::WString wide(static_cast<std::size_t>(
+                           machine_.console.multiByteToWideChar(win::CpUtf8, 0, path, {}).value),
+                       u'\0');
+      machine_.console.multiByteToWideChar(win::CpUtf8, 0, path, wide);
       fileFaults(wide) = IoFaults::fromJson(faults);
     }
   }
@@ -529,7 +540,8 @@ os::Transfer FileSystem::writeFile(os::Handle handle, const void* buffer, std::u
       return finish({false, 0, win::ErrorSectorNotFound});
   }
   if (IoFaults* f = o->faults) {
-    if (takeOne(f->failWritesCount) || touches(f->failWritesFrom, at, size))
+    const bool worn = pastLimit(f->failWritesAfter, f->writeCalls);
+    if (worn || takeOne(f->failWritesCount) || touches(f->failWritesFrom, at, size))
       return finish({false, 0, f->error});
     count = cutAt(f->shortWritesFrom, at, size);
   }
@@ -561,8 +573,10 @@ os::FilePointer FileSystem::setFilePointer(os::Handle handle, std::int32_t low,
   OpenObject* o = object(handle);
   if (o == nullptr) return fail(win::ErrorInvalidHandle);
   if (o->log) ++o->log->seekCalls;
-  if (IoFaults* f = o->faults)
-    if (f->failSeeks || takeOne(f->failSeeksCount)) return fail(f->error);
+  if (IoFaults* f = o->faults) {
+    const bool worn = pastLimit(f->failSeeksAfter, f->seekCalls);
+    if (worn || f->failSeeks || takeOne(f->failSeeksCount)) return fail(f->error);
+  }
 
   std::int64_t base = 0;
   if (method == win::FileCurrent) {

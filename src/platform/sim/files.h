@@ -37,9 +37,13 @@ struct IoFaults {
   std::uint32_t failReadsCount = 0;              // the next N read calls fail
   std::uint32_t failSeeksCount = 0;              // the next N SetFilePointer calls fail
   std::uint32_t failOpensCount = 0;              // the next N opens fail with openError
+  std::optional<std::uint64_t> failWritesAfter;  // write calls after the first N fail
+  std::optional<std::uint64_t> failSeeksAfter;   // SetFilePointer calls after the first N fail
   bool failSeeks = false;                        // every SetFilePointer fails
   bool failOpens = false;                        // every open fails with openError
   bool heldOpenShared = false;   // another process holds it open, sharing read and write
+  std::uint64_t writeCalls = 0;  // write calls seen, for failWritesAfter
+  std::uint64_t seekCalls = 0;   // SetFilePointer calls seen, for failSeeksAfter
   std::uint32_t error = 1117;    // error of injected I/O and seek failures (ERROR_IO_DEVICE)
   std::uint32_t openError = 32;  // error of injected open failures (ERROR_SHARING_VIOLATION)
 
