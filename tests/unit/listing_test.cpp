@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/loader.h"
+#include "common/text.h"
+#include "discovery/enumerate.h"
 #include "support/drives_fixture.h"
 #include "support/sim_fixture.h"
 
@@ -27,6 +31,34 @@ TEST(ListDrives, PrintsEveryUsableDriveWithItsPartitionCount) {
                 "\\\\.\\PHYSICALDRIVE3 Model: '' SN: ''\n"
                 "\\\\.\\PHYSICALDRIVE4 Model: 'Stick \xC3\x84' SN: 'S4'\n" +
                 Rule);
+}
+
+TEST(ListDrives, PrintsEachLineRightAfterAskingForItsPartitions) {
+  std::size_t enumerationOpens = 0;
+  std::string whole;
+  {
+    SimMachine sim(usbDrivesMachine());
+    usableUsbDrives();
+    enumerationOpens = sim->files.opens.size();
+    EXPECT_EQ(sim.run({"-l"}), 0);
+    whole = sim.output();
+  }
+  const std::string firstLine = "'S1' [1 partition(s)]\n";
+  const auto firstLineEnd = whole.find(firstLine);
+  ASSERT_NE(firstLineEnd, std::string::npos);
+
+  // Standard output gives up one byte before the end of the first drive line:
+  // by then only the first drive may have been asked for its partitions.
+  SimMachine sim(usbDrivesMachine());
+  sim->console.shortStreamWriteAfter = firstLineEnd + firstLine.size() - 1;
+  EXPECT_EQ(sim.run({"-l"}), 1);
+  std::map<os::WString, int> asked;
+  for (std::size_t i = enumerationOpens; i < sim->files.opens.size(); ++i)
+    ++asked[sim->files.opens[i].path];
+  EXPECT_GT(asked[u"\\\\.\\PHYSICALDRIVE1"], 0) << "the first drive's partitions were asked for";
+  for (const char16_t* later :
+       {u"\\\\.\\PHYSICALDRIVE2", u"\\\\.\\PHYSICALDRIVE3", u"\\\\.\\PHYSICALDRIVE4"})
+    EXPECT_EQ(asked.count(later), 0u) << "asked before the first line was out";
 }
 
 TEST(ListDrives, WithoutUsableDrivesPrintsOneLine) {
@@ -105,6 +137,47 @@ TEST(SelectDriveRecord, CopiesTheWholeRecord) {
   EXPECT_EQ(loader.selectedDrive, drives[1]);
   EXPECT_EQ(loader.selectedDrive.serialNumber, "S2");
   EXPECT_NE(loader.selectedDrive.lastLba, 0u);
+}
+
+TEST(SelectDriveRecord, FixedDriveOfTheSameModelIsPassedOverForALaterUsableOne) {
+  auto description = usbDrivesMachine();
+  description["disks"][0]["device"]["model"] = "Sim Stick";
+  SimMachine sim(description);
+  PbaLoader loader;
+  loader.options.driveName = "SIM STICK";
+  loader.selectDrive();
+  EXPECT_EQ(loader.selectedDrive.path, "\\\\.\\PHYSICALDRIVE1");
+  EXPECT_EQ(sim.output(), "");
+}
+
+// Opens of the raw drive paths, by path.
+std::map<os::WString, int> rawDriveOpens(sim::Machine& machine) {
+  std::map<os::WString, int> opens;
+  for (const auto& open : machine.files.opens)
+    if (open.path.starts_with(u"\\\\.\\PHYSICALDRIVE")) ++opens[open.path];
+  return opens;
+}
+
+TEST(SelectDriveRecord, AsksOnlyTheDriveThatMatchesWhetherItIsUsable) {
+  std::map<os::WString, int> enumeration;
+  {
+    SimMachine sim(usbDrivesMachine());
+    enumerateDrives();
+    enumeration = rawDriveOpens(sim.machine());
+  }
+  SimMachine sim(usbDrivesMachine());
+  PbaLoader loader;
+  loader.options.driveName = "\\\\.\\PHYSICALDRIVE2";
+  loader.selectDrive();
+  ASSERT_EQ(loader.selectedDrive.path, "\\\\.\\PHYSICALDRIVE2");
+  const auto lookup = rawDriveOpens(sim.machine());
+  for (const auto& [path, count] : enumeration) {
+    SCOPED_TRACE(toUtf8(path));
+    if (path == u"\\\\.\\PHYSICALDRIVE2")
+      EXPECT_GT(lookup.at(path), count) << "the named drive's usability was asked";
+    else
+      EXPECT_EQ(lookup.at(path), count) << "a drive that does not match was asked";
+  }
 }
 
 TEST(SelectDriveRecord, NotFoundEndsTheRunWithStatusMinusOneBeforeAnyWrite) {
