@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <tuple>
 
+#include "platform/sim/devices/device_model.h"
 #include "platform/sim/machine.h"
 #include "platform/winconst.h"
 
@@ -160,19 +160,13 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
               textVariant(u"\\\\.\\PHYSICALDRIVE" + asciiWide(std::to_string(disk.number))));
   setProperty(drive, u"Index", int32Variant(static_cast<std::int32_t>(disk.number)));
   const Json device = d.value("device", Json::object());
-  // The management service reports what the drive's own identity says.
-  // The drive's own identity, under either spelling of the device keys;
-  // properties of the class are always there, null when the drive names nothing.
-  const std::tuple<const char16_t*, const char*, const char*> texts[] = {
-      {u"Model", "model", "model"},
-      {u"SerialNumber", "serialNumber", "serial"},
-      {u"FirmwareRevision", "firmwareRevision", "firmware"}};
-  for (const auto& [property, key, shortKey] : texts) {
-    const char* found = device.contains(key) ? key : device.contains(shortKey) ? shortKey : nullptr;
-    setProperty(drive, property,
-                found != nullptr && device.at(found).is_string()
-                    ? textVariant(utf8ToWide(machine, device.at(found).get<std::string>()))
-                    : nullVariant());
+  // What the drive's own identity says, under the same keys the drive reads;
+  // the class's properties are always there, null when the drive names nothing.
+  const std::pair<const char16_t*, const char*> texts[] = {
+      {u"Model", "model"}, {u"SerialNumber", "serial"}, {u"FirmwareRevision", "firmware"}};
+  for (const auto& [property, key] : texts) {
+    const auto text = identityText(device, key);
+    setProperty(drive, property, text ? textVariant(utf8ToWide(machine, *text)) : nullVariant());
   }
   setProperty(drive, u"BytesPerSector", int32Variant(static_cast<std::int32_t>(disk.sectorSize)));
   setProperty(drive, u"Size", textVariant(asciiWide(std::to_string(disk.size))));

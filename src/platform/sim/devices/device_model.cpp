@@ -56,6 +56,19 @@ constexpr std::uint8_t LbaOutOfRange = 0x21;
 
 }  // namespace
 
+std::optional<std::string> identityText(const nlohmann::json& device, const std::string& key) {
+  std::string alias;
+  if (key == "serial") alias = "serialNumber";
+  if (key == "firmware") alias = "firmwareRevision";
+  for (const std::string& name : {key, alias}) {
+    if (name.empty() || !device.is_object() || !device.contains(name)) continue;
+    const auto& value = device.at(name);
+    if (!value.is_string()) throw std::runtime_error("device." + name + " must be text");
+    return value.get<std::string>();
+  }
+  return std::nullopt;
+}
+
 std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   std::vector<std::uint8_t> sense(18, 0);
   sense[0] = 0x70;
@@ -68,10 +81,9 @@ std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::ui
 
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
     : machine_(machine), disk_(disk), kind_(kindOf(d.value("kind", std::string("scsi")))) {
-  model_ = d.value("model", std::string("Simulated Disk"));
-  // The management service's spelling of the two keys is understood as well.
-  serial_ = d.value("serial", d.value("serialNumber", std::string("SIM0000000001")));
-  firmware_ = d.value("firmware", d.value("firmwareRevision", std::string("1.0")));
+  model_ = identityText(d, "model").value_or("Simulated Disk");
+  serial_ = identityText(d, "serial").value_or("SIM0000000001");
+  firmware_ = identityText(d, "firmware").value_or("1.0");
   const bool bridge = kind_ == Kind::Sat || kind_ == Kind::NvmeBridge;
   // Who answers INQUIRY: the bridge for itself, the driver's translation otherwise.
   std::string vendor = "USB", product = model_.substr(0, 16), revision = firmware_.substr(0, 4);

@@ -122,6 +122,12 @@ class DeviceModel {
   std::optional<std::vector<std::uint8_t>> pendingBridgeCommand_;
 };
 
+// An identity text of a description's "device" object under its canonical key
+// ("model", "serial", "firmware"); "serialNumber" and "firmwareRevision" are
+// read when the canonical key is missing. Absent when neither is there, so
+// that the drive and the management service agree on every spelling.
+std::optional<std::string> identityText(const nlohmann::json& device, const std::string& key);
+
 // Fixed-format sense data (70h) with a sense key and additional sense code.
 std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0);
 
