@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
 
 #include "platform/layout/pass_through.h"
 #include "platform/layout/storage_query.h"
@@ -50,6 +52,13 @@ StorageStack::~StorageStack() = default;
 
 void StorageStack::load(const nlohmann::json&) {
   models_.clear();
+  for (const SimDisk& disk : machine_.disks) {
+    // Capacities in sectors and every sector-sized transfer divide by it.
+    const std::uint32_t size = disk.sectorSize;
+    if (size < 512 || (size & (size - 1)) != 0)
+      throw std::runtime_error("disk " + std::to_string(disk.number) +
+                               ": sectorSize must be a power of two, at least 512");
+  }
   for (std::size_t i = 0; i < machine_.disks.size(); ++i) {
     const auto& entry = machine_.disks[i].description;
     if (entry.is_object() && entry.contains("device"))
