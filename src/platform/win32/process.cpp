@@ -1,6 +1,8 @@
 // Process environment, folder listings and the command interpreter.
+#include <process.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/win32/win32_platform.h"
@@ -69,7 +71,17 @@ int Win32Platform::runSystemCommand(std::string_view commandLine) {
   if (units <= 0) return -1;
   std::wstring wide(static_cast<std::size_t>(units), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), -1, wide.data(), units);
-  return _wsystem(wide.c_str());
+  // What system() does, except that the interpreter is the system's own
+  // cmd.exe: system() takes it from COMSPEC, which any process of the user
+  // can set for this elevated one.
+  const Result<WString> systemDirectory = getSystemDirectoryW();
+  if (systemDirectory.value.empty()) return -1;
+  std::wstring interpreter(systemDirectory.value.begin(), systemDirectory.value.end());
+  if (interpreter.back() != L'\\') interpreter.push_back(L'\\');
+  interpreter += L"cmd.exe";
+  fflush(nullptr);
+  return static_cast<int>(
+      _wspawnl(_P_WAIT, interpreter.c_str(), L"cmd.exe", L"/c", wide.c_str(), nullptr));
 }
 
 }  // namespace pbaloader::win32
