@@ -25,6 +25,7 @@ struct HostPartition {
   std::string name;          // GPT partition name
   std::string fsType;        // file system or other signature found on it, empty if none
   std::vector<std::string> mountPoints;  // where it is mounted now, in mount-table order
+  bool operator==(const HostPartition&) const = default;
 };
 
 struct HostDisk {
@@ -47,6 +48,14 @@ struct HostDisk {
   std::uint32_t mbrSignature = 0;
   std::string gptDiskId;                  // lower case, no braces
   std::vector<HostPartition> partitions;  // in partition-number order
+  // A signature on the whole disk (a stick formatted without a partition
+  // table) and where the whole disk itself is mounted.
+  std::string fsType;
+  std::vector<std::string> mountPoints;
+  // Devices stacked on the disk or its partitions (dm-0, md127): they hold
+  // it even where nothing is mounted.
+  std::vector<std::string> holders;
+  bool operator==(const HostDisk&) const = default;
 };
 
 // Where the scanner reads the kernel's data; tests point it at recorded trees.
