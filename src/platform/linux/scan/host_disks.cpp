@@ -47,10 +47,9 @@ class Scanner {
       if (node.devtype != "disk") continue;
       auto key = wholeDiskName(node.sysname);
       if (!key || text(node, "hidden") == "1") continue;
-      HostDisk disk = describe(node);
-      // A reader without a medium has nothing to write to.
-      if (disk.size == 0) continue;
-      found.emplace_back(std::move(*key), std::move(disk));
+      // A reader without a medium has nothing to write to, nor to probe.
+      if (toNumber(text(node, "size")) == 0) continue;
+      found.emplace_back(std::move(*key), describe(node));
     }
     std::sort(found.begin(), found.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -306,7 +305,8 @@ class Scanner {
       auto it = byName_.find(s);
       if (it != byName_.end()) markRoot(block_[it->second], depth + 1);
     }
-    if (slaves.empty()) rootDisks_.insert(node.sysname);
+    // A whole disk counts itself even where something is listed beneath it.
+    if (slaves.empty() || wholeDiskName(node.sysname)) rootDisks_.insert(node.sysname);
   }
 
   SysfsSource& sys_;

@@ -41,6 +41,12 @@ struct HostDisk {
   bool usesLibata = false;  // an ATA device behind libata (SATA/PATA), so SAT pass-through works
   // Identity as the kernel reports it (sysfs device/vendor, model, rev,
   // serial, firmware_rev, wwid; udev properties where present), blanks trimmed.
+  // SCSI-attached disks: INQUIRY vendor, model and revision, serial from the
+  // unit serial VPD page (firmware = revision). libata disks: model, serial
+  // and firmware from IDENTIFY DEVICE (the ATA information VPD page). NVMe:
+  // the controller's model, serial, firmware_rev. MMC: manfid, name, serial,
+  // fwrev. virtio-blk: serial only. usb-storage reads no VPD pages, so a
+  // stick behind it has no serial here; its USB serial is usbSerial.
   std::string vendor, model, revision, serial, firmware;
   std::optional<std::uint16_t> usbVendorId, usbProductId;  // the USB device's idVendor/idProduct
   std::string usbSerial;                                   // the USB device's iSerial text
