@@ -172,7 +172,10 @@ TEST_F(LoopDrives, StickWithAMountedPartitionIsNeverWritten) {
                        << "41 30 " << stick.major << ":" << stick.minor
                        << " / /media/stick rw - vfat " << stick_->node() << " rw\n";
   HostRun run({stick}, folder_.path().string(), table.string());
+  run.run({"-l"});
+  EXPECT_NE(run.output().find(stick_->node()), std::string::npos) << run.output();
   run.run({"-d", stick_->node(), "-clear"});
+  EXPECT_NE(run.output().find("\nWrite failed\n"), std::string::npos) << run.output();
   EXPECT_EQ(run.output().find("PBA data cleared"), std::string::npos) << run.output();
   EXPECT_EQ(stick_->readBacking(0, 512), std::string(512, 'S'));
 }

@@ -57,8 +57,10 @@ class BlockStore final : public sim::DiskStore {
 
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
     if (!inside(offset, length) || !aligned(offset, length) || !o_.writable) return false;
-    // An open handle was checked when it was opened; the utility writes without one.
-    if ((writers_ == 0 && anyMounted(o_.mountInfo, nodes_)) || !open() || readOnly_) return false;
+    // Open writers looked at the mount table when they opened; the utility
+    // writes without a handle.
+    const bool mounted = writers_ > 0 ? mountedAtClaim_ : anyMounted(o_.mountInfo, nodes_);
+    if (mounted || !open() || readOnly_) return false;
     const auto* in = static_cast<const std::uint8_t*>(buffer);
     while (length > 0) {
       const std::size_t n = std::min(length, BounceSize);
@@ -72,17 +74,14 @@ class BlockStore final : public sim::DiskStore {
   }
 
   std::uint32_t claim(std::uint32_t access, std::uint32_t share) override {
-    if (wantsWrite(access)) {
-      if (!o_.writable) return win::ErrorAccessDenied;
-      if (anyMounted(o_.mountInfo, nodes_)) return win::ErrorSharingViolation;
-    }
+    if (wantsWrite(access) && !o_.writable) return win::ErrorAccessDenied;
     if (share == 0) {
       // No sharing: nobody else may hold the device while this handle lives.
       const int fd = ::open(o_.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) return sim::windowsErrorOfErrno(errno);
       exclusive_.push_back(fd);
     }
-    if (wantsWrite(access)) ++writers_;
+    if (wantsWrite(access) && writers_++ == 0) mountedAtClaim_ = anyMounted(o_.mountInfo, nodes_);
     return 0;
   }
 
@@ -152,6 +151,7 @@ class BlockStore final : public sim::DiskStore {
   bool readOnly_ = false;
   std::vector<int> exclusive_;
   int writers_ = 0;  // open handles that may write
+  bool mountedAtClaim_ = false;
   std::unique_ptr<std::uint8_t[], FreeDeleter> bounce_;
 };
 

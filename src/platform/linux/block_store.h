@@ -25,9 +25,9 @@ struct BlockStoreOptions {
 //
 // An open without sharing (Windows' exclusive open) claims the device with
 // O_EXCL, so it fails with error 32 while the kernel or another program holds
-// it (a mounted partition, another exclusive opener). Opens that may write
-// fail with error 32 while one of the disk's partitions is mounted, and writes
-// are refused then too: a mounted file system is never written under.
+// it (a mounted partition, another exclusive opener). Writes fail while one of
+// the disk's partitions is mounted: a mounted file system is never written
+// under. The disk stays listed and openable, so the tool names its failure.
 std::unique_ptr<sim::DiskStore> openBlockStore(const BlockStoreOptions& options);
 
 // Whether the device or one of the nodes is the source of a mount in that
