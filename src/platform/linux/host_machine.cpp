@@ -1,5 +1,9 @@
 #include "platform/linux/host_machine.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
 #include "platform/linux/block_store.h"
 #include "platform/linux/sg_device.h"
 
@@ -15,28 +19,39 @@ std::string deviceKind(const HostDisk& d) {
   return "scsi";
 }
 
-bool isExtended(const std::string& mbrType) {
-  const unsigned long type = std::stoul(mbrType, nullptr, 16);
-  return type == 0x05 || type == 0x0F || type == 0x85;
+// A partition's MBR type as "0xNN"; one that cannot be read counts as data.
+unsigned mbrType(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long type = std::strtoul(text.c_str(), &end, 16);
+  return text.empty() || *end != '\0' || type > 0xFF ? 0x0C : static_cast<unsigned>(type);
+}
+
+bool isExtended(unsigned type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+// Only well-formed GUIDs are passed on; the machine makes up the others.
+bool isGuid(const std::string& text) {
+  return std::count_if(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }) == 32;
 }
 
 Json describePartitions(const HostDisk& d) {
   Json out = {{"style", d.partitionStyle}};
   if (d.partitionStyle == "none") return out;
   const bool gpt = d.partitionStyle == "gpt";
-  if (gpt && !d.gptDiskId.empty()) out["diskId"] = d.gptDiskId;
+  if (gpt && isGuid(d.gptDiskId)) out["diskId"] = d.gptDiskId;
   if (!gpt) out["signature"] = d.mbrSignature;
   Json entries = Json::array();
   for (const HostPartition& p : d.partitions) {
     Json e = {{"start", p.start}, {"length", p.length}};
     if (gpt) {
-      if (!p.type.empty()) e["type"] = p.type;
-      if (!p.uuid.empty()) e["id"] = p.uuid;
+      if (isGuid(p.type)) e["type"] = p.type;
+      if (isGuid(p.uuid)) e["id"] = p.uuid;
       e["name"] = p.name;
       e["number"] = p.number;
     } else {
-      e["type"] = p.type.empty() ? std::string("0x0c") : p.type;
-      if (!isExtended(e["type"])) e["number"] = p.number;
+      const unsigned type = mbrType(p.type);
+      e["type"] = type;
+      if (!isExtended(type)) e["number"] = p.number;
     }
     // A partition without a file system carries no volume.
     if (p.fsType.empty()) e["noVolume"] = true;
