@@ -124,7 +124,9 @@ TEST_F(LoopDrives, LoadByModelThenClearByNodeLeaveExactlyTheRightBytes) {
   stick_->writeBacking(stick_->size() - 512, "EFI PART");
   {
     HostRun run(disks(), folder_.path().string());
-    EXPECT_EQ(run.run({"-d", "loop stick", "-load", "PBA_test.pkg"}), 0);
+    // A loop device answers no command, so the stick goes by the name the
+    // management service builds for a USB drive.
+    EXPECT_EQ(run.run({"-d", "loop stick usb device", "-load", "PBA_test.pkg"}), 0);
     EXPECT_NE(run.output().find("PBA file written"), std::string::npos) << run.output();
   }
   for (std::uint64_t at : {std::uint64_t{0}, 100 * MiB, 128 * MiB, ImageRegion - 4096})

@@ -83,6 +83,13 @@ Json describeHost(const std::vector<HostDisk>& disks, const HostSetup& setup) {
     if (!serial.empty()) device["serial"] = serial;
     const std::string firmware = d.firmware.empty() ? d.revision : d.firmware;
     if (!firmware.empty()) device["firmware"] = firmware;
+    // The kernel's vendor, model and revision of a USB disk are its INQUIRY
+    // fields, which the management service builds the drive's Model from.
+    if (d.bus == Bus::Usb) {
+      device["vendor"] = d.vendor;
+      device["product"] = d.model;
+      device["revision"] = d.revision;
+    }
     list.push_back({{"number", i},
                     {"devicePath", d.node},
                     {"size", d.size},
