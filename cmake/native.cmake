@@ -60,4 +60,5 @@ target_include_directories(pbaloader-linux-tests PRIVATE ${CMAKE_SOURCE_DIR}/tes
 target_compile_definitions(pbaloader-linux-tests PRIVATE
   PBA_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PBA_LINUX_EXE="$<TARGET_FILE:pbaloader>")
 target_link_libraries(pbaloader-linux-tests PRIVATE pbalinux GTest::gtest Threads::Threads)
-gtest_discover_tests(pbaloader-linux-tests DISCOVERY_TIMEOUT 60)
+# Loop devices are claimed one at a time: two tests may be handed the same free one.
+gtest_discover_tests(pbaloader-linux-tests DISCOVERY_TIMEOUT 60 PROPERTIES RESOURCE_LOCK loop-devices)
