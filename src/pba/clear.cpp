@@ -18,6 +18,8 @@ constexpr std::uint32_t ReadWrite = win::GenericRead | win::GenericWrite;
 constexpr std::uint32_t ShareReadWrite = win::FileShareRead | win::FileShareWrite;
 constexpr int ClearWriteTries = 3;
 constexpr std::uint32_t ClearRetryPauseMs = 1000;
+constexpr int ScriptRemoveTries = 3;
+constexpr std::uint32_t ScriptRemovePauseMs = 500;
 
 FileHandle openShared(const std::string& path, std::uint32_t access) {
   return FileHandle(os::current()
@@ -71,6 +73,17 @@ bool writeAndHoldScript(FileHandle& script, const std::string& text) {
   return got.ok && got.count == text.size() && readBack.compare(0, text.size(), text) == 0;
 }
 
+// The script names a disk to wipe; left behind, anyone could run it again.
+// A removal can fail for a moment (a scanner holding the file open), so it is
+// tried again; a script that is already gone is fine.
+void removeScript() {
+  for (int attempt = 0; attempt < ScriptRemoveTries; ++attempt) {
+    const auto removed = os::current().deleteFileW(CleanScriptName);
+    if (removed.ok || removed.error == win::ErrorFileNotFound) return;
+    pause(ScriptRemovePauseMs);
+  }
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> queryDiskNumber(const std::string& path) {
@@ -120,8 +133,7 @@ bool PbaLoader::cleanDisk() {
   if (ran) os.runSystemCommand(*commandLine);
   script.close();
   if (ran) zeroDriveRange(0, CleanedHeadSize);
-  // Whatever happened, the script does not stay behind; a missing one is fine.
-  os.deleteFileW(CleanScriptName);
+  removeScript();
   return ran;
 }
 
