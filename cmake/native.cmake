@@ -36,3 +36,9 @@ if(PBA_E2E_RUNNER)
   add_test(NAME e2e-scenarios
     COMMAND ${PBA_E2E_RUNNER} $<TARGET_FILE:pbaloader-sim> ${CMAKE_SOURCE_DIR}/tests/e2e)
 endif()
+
+# Every platform call failed in turn under a load, a clear, the listing and an
+# interactive load (tests/sweep/run_sweep); a few minutes on two cores.
+add_test(NAME fault-sweep
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/sweep/run_sweep $<TARGET_FILE:pbaloader-sim> --jobs 2)
+set_tests_properties(fault-sweep PROPERTIES TIMEOUT 900 PROCESSORS 2)
