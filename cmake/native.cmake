@@ -62,3 +62,9 @@ target_compile_definitions(pbaloader-linux-tests PRIVATE
 target_link_libraries(pbaloader-linux-tests PRIVATE pbalinux GTest::gtest Threads::Threads)
 # Loop devices are claimed one at a time: two tests may be handed the same free one.
 gtest_discover_tests(pbaloader-linux-tests DISCOVERY_TIMEOUT 60 PROPERTIES RESOURCE_LOCK loop-devices)
+
+# Every platform call failed in turn under a load, a clear, the listing and an
+# interactive load (tests/sweep/run_sweep); a few minutes on two cores.
+add_test(NAME fault-sweep
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/sweep/run_sweep $<TARGET_FILE:pbaloader-sim> --jobs 2)
+set_tests_properties(fault-sweep PROPERTIES TIMEOUT 900 PROCESSORS 2)

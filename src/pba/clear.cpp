@@ -19,6 +19,8 @@ constexpr std::uint32_t ReadWrite = win::GenericRead | win::GenericWrite;
 constexpr std::uint32_t ShareReadWrite = win::FileShareRead | win::FileShareWrite;
 constexpr int ClearWriteTries = 3;
 constexpr std::uint32_t ClearRetryPauseMs = 1000;
+constexpr int ScriptRemoveTries = 3;
+constexpr std::uint32_t ScriptRemovePauseMs = 500;
 
 FileHandle openShared(const std::string& path, std::uint32_t access) {
   return FileHandle(os::current()
@@ -87,6 +89,17 @@ bool writeAndHoldScript(FileHandle& script, const std::string& text) {
   return got.ok && got.count == text.size() && readBack.compare(0, text.size(), text) == 0;
 }
 
+// The script names a disk to wipe; left behind, anyone could run it again.
+// A removal can fail for a moment (a scanner holding the file open), so it is
+// tried again; a script that is already gone is fine.
+void removeScript() {
+  for (int attempt = 0; attempt < ScriptRemoveTries; ++attempt) {
+    const auto removed = os::current().deleteFileW(CleanScriptName);
+    if (removed.ok || removed.error == win::ErrorFileNotFound) return;
+    pause(ScriptRemovePauseMs);
+  }
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> queryDiskNumber(const std::string& path) {
@@ -140,7 +153,7 @@ Cleaning PbaLoader::cleanDisk() {
   script.close();
   if (ran) zeroDriveRange(0, CleanedHeadSize);
   // Whatever happened, the script this run created does not stay behind.
-  os.deleteFileW(CleanScriptName);
+  removeScript();
   return ran ? Cleaning::Done : Cleaning::Skipped;
 }
 

@@ -189,6 +189,21 @@ TEST_F(CleanDiskTest, ExistingFileNamedLikeTheScriptIsLeftAloneAndStopsTheOperat
   }
 }
 
+TEST_F(CleanDiskTest, AScriptThatCannotBeRemovedAtOnceIsRemovedOnTheNextTry) {
+  for (int failures : {1, 2, 3}) {
+    SCOPED_TRACE(failures);
+    auto description = machineWith();
+    for (int n = 1; n <= failures; ++n)
+      description["failCall"].push_back({{"call", "deleteFileW"}, {"n", n}, {"error", 32}});
+    prepare(description);
+    EXPECT_TRUE(loader_.cleanDisk());
+    // Three tries in all; a script that stays through them stays.
+    EXPECT_EQ(fs::exists(work() / "s.txt"), failures == 3);
+    EXPECT_EQ((*sim_)->calls.counts().at("deleteFileW"),
+              static_cast<std::uint64_t>(std::min(failures + 1, 3)));
+  }
+}
+
 TEST_F(CleanDiskTest, QueryDiskNumberNeedsTheWholeAnswer) {
   auto description = machineWith();
   description["disks"][0]["faults"] = {{"deviceNumber", true}};

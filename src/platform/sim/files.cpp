@@ -212,6 +212,7 @@ IoFaults IoFaults::fromJson(const nlohmann::json& j) {
   f.failOpensCount = j.value("failOpensCount", 0u);
   f.failWritesAfter = optionalOffset(j, "failWritesAfter");
   f.failSeeksAfter = optionalOffset(j, "failSeeksAfter");
+  f.vanishAfterCalls = optionalOffset(j, "vanishAfterCalls");
   f.failSeeks = j.value("failSeeks", false);
   f.failOpens = j.value("failOpens", false);
   f.heldOpenShared = j.value("heldOpenShared", false);
@@ -375,7 +376,7 @@ os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32
     error = win::ErrorPathNotFound;
   } else if (isDevice(path)) {
     const DeviceNode* node = machine_.findDevice(path);
-    if (node == nullptr) {
+    if (node == nullptr || diskFaults_[node->disk].gone) {
       error = win::ErrorFileNotFound;
     } else if (disposition != win::OpenExisting && disposition != win::OpenAlways) {
       error = win::ErrorInvalidParameter;
@@ -388,6 +389,7 @@ os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32
       object.partition = node->partition;
       IoFaults& faults = diskFaults_[node->disk];
       object.faults = &faults;
+      object.epoch = faults.epoch;
       object.log = &diskLogs_[node->disk];
       const bool held = faults.heldOpenShared && object.kind != OpenObject::Kind::Volume;
       if (faults.failOpens || takeOne(faults.failOpensCount)) {
@@ -512,6 +514,7 @@ os::Transfer FileSystem::readFile(os::Handle handle, void* buffer, std::uint32_t
   if (o->log) ++o->log->readCalls;
   if ((o->access & (win::GenericRead | GenericAll | FileReadData)) == 0)
     return {false, 0, win::ErrorAccessDenied};
+  if (auto gone = deviceCall(*o)) return {false, 0, *gone};
   if (o->kind == OpenObject::Kind::Volume) return {false, 0, win::ErrorInvalidFunction};
 
   std::uint32_t count = size;
@@ -566,6 +569,7 @@ os::Transfer FileSystem::writeFile(os::Handle handle, const void* buffer, std::u
     return t;
   };
   if ((rightsOf(o->access) & RightWrite) == 0) return finish({false, 0, win::ErrorAccessDenied});
+  if (auto gone = deviceCall(*o)) return finish({false, 0, *gone});
   if (o->kind == OpenObject::Kind::Volume) return finish({false, 0, win::ErrorInvalidFunction});
 
   std::uint32_t count = size;
@@ -687,5 +691,21 @@ OpenObject* FileSystem::object(os::Handle h) {
 }
 
 std::size_t FileSystem::openHandleCount() const { return handles_.size(); }
+
+std::optional<std::uint32_t> FileSystem::deviceCall(OpenObject& o) {
+  if (o.kind == OpenObject::Kind::HostFile || o.faults == nullptr) return std::nullopt;
+  IoFaults& f = *o.faults;
+  if (!f.gone && pastLimit(f.vanishAfterCalls, f.driveCalls)) vanish(o.disk, true);
+  // The class driver fails every request on a removed device with
+  // STATUS_DEVICE_DOES_NOT_EXIST, which the caller sees as error 55.
+  if (o.epoch != f.epoch) return win::ErrorDevNotExist;
+  return std::nullopt;
+}
+
+void FileSystem::vanish(int disk, bool forGood) {
+  IoFaults& f = diskFaults_[disk];
+  ++f.epoch;
+  if (forGood) f.gone = true;
+}
 
 }  // namespace pbaloader::sim

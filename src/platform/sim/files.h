@@ -49,6 +49,14 @@ struct IoFaults {
   bool heldOpenShared = false;   // another process holds it open, sharing read and write
   std::uint64_t writeCalls = 0;  // write calls seen, for failWritesAfter
   std::uint64_t seekCalls = 0;   // SetFilePointer calls seen, for failSeeksAfter
+  // (disks) The drive is pulled for good once this many read, write and
+  // control-code calls on its handles have gone through.
+  std::optional<std::uint64_t> vanishAfterCalls;
+  std::uint64_t driveCalls = 0;  // read, write and control-code calls seen
+  // Presence: a handle opened before the last removal (epoch) names nothing
+  // any more; gone: the drive did not come back, so opens find nothing.
+  std::uint32_t epoch = 0;
+  bool gone = false;
   std::uint32_t error = 1117;    // error of injected I/O and seek failures (ERROR_IO_DEVICE)
   std::uint32_t openError = 32;  // error of injected open failures (ERROR_SHARING_VIOLATION)
 
@@ -94,6 +102,7 @@ struct OpenObject {
   std::filesystem::path hostPath;       // HostFile
   std::shared_ptr<HostFileState> host;  // HostFile: owned by files.cpp
   IoFaults* faults = nullptr;           // the disk's or the file's faults, if any
+  std::uint32_t epoch = 0;              // the disk's IoFaults::epoch when opened
   IoLog* log = nullptr;                 // the disk's or the file's record
 };
 
@@ -127,6 +136,14 @@ class FileSystem {
   // The absolute Windows form of a path (relative ones joined to the current
   // directory, "/" as "\", "." and ".." resolved).
   os::WString absolutePath(os::WStringView windowsPath) const;
+  // A call that reaches a disk through this handle (read, write, control
+  // code): the error it fails with when the drive went away; counts it
+  // towards the disk's vanishAfterCalls.
+  std::optional<std::uint32_t> deviceCall(OpenObject& object);
+  // The drive is pulled: every handle open on it now fails its calls with 55
+  // from here on. It comes back at once (re-enumerated, new opens reach it),
+  // or, forGood, never (opens fail with 2).
+  void vanish(int disk, bool forGood);
   // Number of handles open now.
   std::size_t openHandleCount() const;
 

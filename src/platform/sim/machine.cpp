@@ -1,5 +1,6 @@
 #include "platform/sim/machine.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -18,7 +19,109 @@ WString upperAscii(os::WStringView text) {
 
 WString widen(const std::string& text) { return utf8ToUtf16(text); }
 
+// Every member of os::Platform, by the name it has there.
+constexpr const char* SeamMembers[] = {"stdoutIsConsole",
+                                       "writeConsoleW",
+                                       "writeStdout",
+                                       "flushStdout",
+                                       "readStdin",
+                                       "unreadStdin",
+                                       "getModuleFileNameW",
+                                       "exitProcess",
+                                       "multiByteToWideChar",
+                                       "wideCharToMultiByte",
+                                       "createFileW",
+                                       "createFileA",
+                                       "readFile",
+                                       "writeFile",
+                                       "setFilePointer",
+                                       "closeHandle",
+                                       "deleteFileW",
+                                       "deviceIoControl",
+                                       "formatMessageA",
+                                       "coInitializeEx",
+                                       "coUninitialize",
+                                       "coInitializeSecurity",
+                                       "coCreateInstance",
+                                       "connectServer",
+                                       "coSetProxyBlanket",
+                                       "execQuery",
+                                       "enumNext",
+                                       "objectGet",
+                                       "release",
+                                       "setupDiGetClassDevsW",
+                                       "setupDiEnumDeviceInterfaces",
+                                       "setupDiGetDeviceInterfaceDetailW",
+                                       "setupDiGetDeviceRegistryPropertyW",
+                                       "setupDiDestroyDeviceInfoList",
+                                       "getVolumeNameForVolumeMountPointW",
+                                       "getVolumePathNamesForVolumeNameW",
+                                       "getCurrentDirectoryW",
+                                       "getSystemDirectoryW",
+                                       "listDirectoryW",
+                                       "runSystemCommand",
+                                       "steadyNowNs",
+                                       "sleepUntilNs"};
+
+// Members whose Windows calls cannot fail (or report nothing): counted only.
+constexpr std::string_view Unfailing[] = {"flushStdout",    "unreadStdin", "exitProcess",
+                                          "coUninitialize", "release",     "steadyNowNs",
+                                          "sleepUntilNs"};
+
+// An error code or HRESULT: a number, or text such as "0x80041001".
+std::uint32_t errorValue(const Json& value) {
+  if (value.is_string())
+    return static_cast<std::uint32_t>(std::stoul(value.get<std::string>(), nullptr, 0));
+  if (value.is_number_integer() && value.get<std::int64_t>() < 0)
+    return static_cast<std::uint32_t>(value.get<std::int32_t>());
+  return value.get<std::uint32_t>();
+}
+
 }  // namespace
+
+void CallTable::load(const Json& d) {
+  for (const char* member : SeamMembers) counts_[member] = 0;
+  if (!d.contains("failCall")) return;
+  for (const auto& entry : d.at("failCall")) {
+    const std::string member = entry.at("call").get<std::string>();
+    if (!counts_.contains(member)) throw std::runtime_error("failCall: no member " + member);
+    if (std::find(std::begin(Unfailing), std::end(Unfailing), member) != std::end(Unfailing))
+      throw std::runtime_error("failCall: " + member + " cannot fail");
+    const auto n = entry.at("n").get<std::uint64_t>();
+    if (n == 0) throw std::runtime_error("failCall: calls are counted from 1");
+    failures_[{member, n}] = errorValue(entry.at("error"));
+  }
+}
+
+std::optional<std::uint32_t> CallTable::take(const char* member) {
+  const std::uint64_t n = ++counts_[member];
+  if (failures_.empty()) return std::nullopt;
+  auto it = failures_.find({member, n});
+  if (it == failures_.end()) return std::nullopt;
+  return it->second;
+}
+
+Json Machine::callLog(int exitStatus) {
+  Json log;
+  log["calls"] = calls.counts();
+  log["exitStatus"] = exitStatus;
+  log["openHandles"] = files.openHandleCount();
+  log["openDeviceInfoSets"] = setup.state().openSets;
+  const ComState& com = management.state();
+  log["comInitializations"] = com.initCount - com.baselineInitCount;
+  log["liveComReferences"] = management.liveReferences();
+  log["badComReleases"] = com.badReleases;
+  // Read, write and control-code calls that reached each disk (by number).
+  Json diskCalls = Json::object();
+  for (std::size_t i = 0; i < disks.size(); ++i)
+    diskCalls[std::to_string(disks[i].number)] = files.diskFaults(static_cast<int>(i)).driveCalls;
+  log["diskCalls"] = diskCalls;
+  std::int64_t slept = 0;
+  for (auto ns : sleepsNs) slept += ns;
+  log["sleptNs"] = slept;
+  log["virtualClockNs"] = clockNs;
+  return log;
+}
 
 Machine::Machine()
     : console(*this),
@@ -97,6 +200,11 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
       m->registerDevice(m->disks.back().devicePath,
                         DeviceNode{DeviceNode::Kind::RawDisk, index, 0});
     }
+  }
+  m->calls.load(d);
+  if (d.contains("callLog")) {
+    std::filesystem::path log = d.at("callLog").get<std::string>();
+    m->callLogPath = log.is_relative() ? base / log : log;
   }
   m->console.load(d);
   m->files.load(d);

@@ -41,6 +41,22 @@ struct SimDisk {
   Json description;                  // the disk's whole entry, for the facilities
 };
 
+// Counts every call of the seam by member name and fails the calls the
+// description's "failCall" entries name (the n-th call of a member, from 1).
+class CallTable {
+ public:
+  // Parses "failCall"; an unknown member name is a description error.
+  void load(const Json& description);
+  // Counts one call of member; the error it must fail with, if it must.
+  std::optional<std::uint32_t> take(const char* member);
+  // Calls made so far, by member (every member of the seam, zeros included).
+  const std::map<std::string, std::uint64_t>& counts() const { return counts_; }
+
+ private:
+  std::map<std::string, std::uint64_t> counts_;
+  std::map<std::pair<std::string, std::uint64_t>, std::uint32_t> failures_;
+};
+
 // What a device-namespace path (\\.\..., \\?\...) opens.
 struct DeviceNode {
   enum class Kind { RawDisk, DiskInterface, Volume };
@@ -85,6 +101,13 @@ class Machine {
   // Virtual steady clock: sleeping advances it at once.
   std::int64_t clockNs = 1'000'000'000;
   std::vector<std::int64_t> sleepsNs;  // every sleep the tool asked for, in order
+
+  // Calls of the seam and the failures injected into them; written as JSON
+  // to callLogPath ("callLog", relative to the description) when the run ends.
+  CallTable calls;
+  std::filesystem::path callLogPath;
+  // The record that "callLog" names: calls by member and what was left open.
+  Json callLog(int exitStatus);
 
   // --- Facilities ------------------------------------------------------------
   Console console;

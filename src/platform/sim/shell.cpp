@@ -360,6 +360,8 @@ int Shell::runPartitioningUtility(const std::vector<std::string>& args, std::str
       for (char c : words[2]) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
       if (numeric) number = static_cast<std::uint32_t>(std::stoul(words[2]));
       selected = numeric ? machine_.diskIndexByNumber(number) : -1;
+      // A pulled drive is no longer among the utility's disks.
+      if (selected >= 0 && machine_.files.diskFaults(selected).gone) selected = -1;
       if (selected < 0) {
         out += "\nThe disk you specified is not valid.\n";
         return UtilityCommandFailed;

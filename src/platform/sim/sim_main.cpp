@@ -3,6 +3,7 @@
 // description could not be used.
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,13 @@ int main(int argc, char** argv) {
   argvTool.push_back(nullptr);
   const int status = app::runPbaLoader(static_cast<int>(args.size()), argvTool.data());
   std::fflush(stdout);
+  if (!machine->callLogPath.empty()) {
+    std::ofstream log(machine->callLogPath);
+    log << machine->callLog(status).dump(1) << '\n';
+    if (!log.flush()) {
+      std::fprintf(stderr, "pbaloader-sim: cannot write %s\n", machine->callLogPath.c_str());
+      return 2;
+    }
+  }
   return status;
 }

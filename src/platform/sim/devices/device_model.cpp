@@ -154,7 +154,10 @@ DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
 
 std::uint32_t DeviceModel::interceptIoctl(std::uint32_t code) {
   if (vanishFor_ > 0) {
+    // Unplugged and re-enumerated: the handles open now stay dead, a new
+    // open reaches the drive again.
     --vanishFor_;
+    machine_.files.vanish(disk_, false);
     return win::ErrorDevNotExist;
   }
   for (auto& f : ioctlFailures_) {
