@@ -10,7 +10,7 @@ if [ -f /etc/proving/wine ]; then
   echo usb-stick-d >>/out/changed
   w=/tmp/wine
   mkdir -p /host $w/upper $w/work $w/prefix $w/run
-  if mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot /host &&
+  if mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host &&
     mount -t overlay overlay \
       -o "lowerdir=/host$wine_prefix,upperdir=$w/upper,workdir=$w/work" $w/prefix &&
     mount --bind /dev /host/dev && mount -t proc proc /host/proc &&
