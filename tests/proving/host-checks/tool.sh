@@ -29,7 +29,7 @@ if [[ -d $out/tool ]]; then
     sed 's/.*Write (sector \([0-9]*\), count \([0-9]*\)).*/\1 \2/' >"$writes"
   # Sectors 0 to 524287 (256 MiB) covered without a gap by the writes.
   host_check "the load's writes cover the first 256 MiB of usb-stick-a" test "$(sort -n -k1,1 "$writes" |
-    awk 'BEGIN {end = 0} $1 <= end && $1 + $2 > end {end = $1 + $2} END {print end >= 524288}')" = 1
+    awk 'BEGIN {reach = 0} $1 <= reach && $1 + $2 > reach {reach = $1 + $2} END {print (reach >= 524288)}')" = 1
   host_check "the load wrote the first sector of usb-stick-a last, alone" \
     test "$(tail -1 "$writes")" = "0 1"
 fi
