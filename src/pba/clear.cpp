@@ -6,6 +6,7 @@
 #include "app/loader.h"
 #include "common/console.h"
 #include "common/text.h"
+#include "discovery/wmi.h"
 #include "pba/transfer.h"
 #include "platform/layout/storage_device_number.h"
 #include "platform/platform.h"
@@ -54,6 +55,21 @@ bool endsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+// A Windows disk path carries its number (\\.\PHYSICALDRIVE3). A Linux device
+// node (/dev/sdb, /dev/mmcblk0) does not, and a digit at its end is no disk
+// number: there the management service's drive of that index must be the node.
+bool pathNamesDisk(const std::string& path, std::uint32_t number) {
+  if (!path.starts_with('/')) return endsWith(path, fmt::format("{}", number));
+  auto session = WmiSession::open(u"ROOT\\CIMV2");
+  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
+  while (WmiObject* object = query.next(win::WbemInfinite)) {
+    const auto index = object->getInt32(u"Index");
+    if (!index || static_cast<std::uint32_t>(*index) != number) continue;
+    return object->getString(u"DeviceID") == path;
+  }
+  return false;
+}
+
 // Writes the script through the handle it was created with, then reopens it
 // for reading only (the utility must be able to open it too) and keeps it
 // open; true when what the utility will read is exactly text.
@@ -100,29 +116,40 @@ std::optional<std::string> cleanCommandLine(std::string_view systemDirectory) {
   return fmt::format("{} /s s.txt >NUL 2>NUL", utility);
 }
 
-bool PbaLoader::cleanDisk() {
+Cleaning PbaLoader::cleanDisk() {
   auto& os = os::current();
   const auto systemDirectory = os.getSystemDirectoryW();
-  if (systemDirectory.value.empty()) return false;
+  if (systemDirectory.value.empty()) return Cleaning::Skipped;
   const auto commandLine = cleanCommandLine(toUtf8(systemDirectory.value));
-  if (!commandLine) return false;
+  if (!commandLine) return Cleaning::Skipped;
 
   // The script lives in the working directory, where other processes of the
-  // user may write. Nobody else may write to it while it is written, and it
-  // is held open against writers and renames while the utility reads it.
-  FileHandle script(os.createFileW(CleanScriptName, ReadWrite, win::FileShareRead,
-                                   win::CreateAlways, win::FileAttributeNormal)
-                        .value);
-  if (!script.valid()) return false;
+  // user may write. It is created new, never over a file that is there (that
+  // one is the user's, perhaps the very image), nobody else may write to it
+  // while it is written, and it is held open against writers and renames
+  // while the utility reads it.
+  const auto created = os.createFileW(CleanScriptName, ReadWrite, win::FileShareRead,
+                                      win::CreateNew, win::FileAttributeNormal);
+  if (created.value == os::InvalidHandle)
+    return created.error == win::ErrorFileExists ? Cleaning::ScriptInTheWay : Cleaning::Skipped;
+  FileHandle script(created.value);
   const auto number = queryDiskNumber(selectedDrive.path);
-  const bool ran = number && endsWith(selectedDrive.path, fmt::format("{}", *number)) &&
+  const bool ran = number && pathNamesDisk(selectedDrive.path, *number) &&
                    writeAndHoldScript(script, cleanScriptText(*number));
   if (ran) os.runSystemCommand(*commandLine);
   script.close();
   if (ran) zeroDriveRange(0, CleanedHeadSize);
-  // Whatever happened, the script does not stay behind; a missing one is fine.
+  // Whatever happened, the script this run created does not stay behind.
   os.deleteFileW(CleanScriptName);
-  return ran;
+  return ran ? Cleaning::Done : Cleaning::Skipped;
+}
+
+bool PbaLoader::prepareDrive() {
+  if (cleanDisk() != Cleaning::ScriptInTheWay) return true;
+  print(
+      "\nA file named s.txt is in the working directory; it was left alone and nothing was "
+      "written\n");
+  return false;
 }
 
 bool PbaLoader::zeroDriveRange(std::uint64_t offset, std::uint64_t length) {
@@ -140,8 +167,7 @@ bool PbaLoader::zeroDriveRange(std::uint64_t offset, std::uint64_t length) {
 
 void PbaLoader::clearImage() {
   print("\nClearing PBA data\n");
-  selectDrive();
-  cleanDisk();
+  if (!selectConfirmedDrive() || !prepareDrive()) return;
 
   FileHandle drive = openShared(selectedDrive.path, ReadWrite);
   if (!drive.valid()) {

@@ -3,6 +3,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/sim/devices/device_model.h"
+#include "platform/winconst.h"
+
 namespace pbaloader::sim {
 namespace {
 
@@ -60,6 +63,7 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
   }
   if (d.contains("currentDirectory"))
     m->currentDirectory = widen(d.at("currentDirectory").get<std::string>());
+  m->posixPaths = d.value("paths", std::string("windows")) == "posix";
   if (d.contains("systemDirectory"))
     m->systemDirectory = widen(d.at("systemDirectory").get<std::string>());
   if (d.contains("disks")) {
@@ -68,8 +72,17 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
       disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
       disk.size = entry.value("size", std::uint64_t{64} << 20);
       disk.sectorSize = entry.value("sectorSize", 512u);
-      disk.removalPolicy = entry.value("removalPolicy", 3u);
+      // A drive on its own controller is fixed, a USB one may go at any time:
+      // a forgotten key never makes an internal disk usable.
+      const std::string kind = deviceKind(entry.value("device", Json::object()));
+      disk.removalPolicy =
+          entry.value("removalPolicy", kind == "ata" || kind == "nvme"
+                                           ? win::CmRemovalPolicyExpectNoRemoval
+                                           : win::CmRemovalPolicyExpectSurpriseRemoval);
       disk.description = entry;
+      disk.devicePath = entry.contains("devicePath")
+                            ? widen(entry.at("devicePath").get<std::string>())
+                            : u"\\\\.\\PHYSICALDRIVE" + widen(std::to_string(disk.number));
       if (entry.contains("backing")) {
         std::filesystem::path backing = entry.at("backing").get<std::string>();
         if (backing.is_relative()) backing = base / backing;
@@ -81,7 +94,7 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
         throw std::runtime_error("two disks with number " + std::to_string(disk.number));
       m->disks.push_back(std::move(disk));
       const auto index = static_cast<int>(m->disks.size() - 1);
-      m->registerDevice(u"\\\\.\\PHYSICALDRIVE" + widen(std::to_string(m->disks.back().number)),
+      m->registerDevice(m->disks.back().devicePath,
                         DeviceNode{DeviceNode::Kind::RawDisk, index, 0});
     }
   }

@@ -156,8 +156,7 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
   if (!overrides.listed) return std::nullopt;
 
   WmiInstance drive{"Win32_DiskDrive", {}};
-  setProperty(drive, u"DeviceID",
-              textVariant(u"\\\\.\\PHYSICALDRIVE" + asciiWide(std::to_string(disk.number))));
+  setProperty(drive, u"DeviceID", textVariant(disk.devicePath));
   setProperty(drive, u"Index", int32Variant(static_cast<std::int32_t>(disk.number)));
   const Json device = d.value("device", Json::object());
   // What the drive's own identity says, under the same keys the drive reads;
@@ -167,6 +166,17 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
   for (const auto& [property, key] : texts) {
     const auto text = identityText(device, key);
     setProperty(drive, property, text ? textVariant(utf8ToWide(machine, *text)) : nullVariant());
+  }
+  // USB storage names a drive from what INQUIRY reported, the bridge's
+  // answer when there is one, not from the drive behind it.
+  const DeviceModel* model = machine.storage.model(machine.diskIndexByNumber(disk.number));
+  if (model != nullptr && model->usb()) {
+    const std::string vendor = model->inquiryVendor();
+    const std::string name =
+        (vendor.empty() ? "" : vendor + " ") + model->inquiryProduct() + " USB Device";
+    setProperty(drive, u"Model", textVariant(utf8ToWide(machine, name)));
+    setProperty(drive, u"FirmwareRevision",
+                textVariant(utf8ToWide(machine, model->inquiryRevision())));
   }
   setProperty(drive, u"BytesPerSector", int32Variant(static_cast<std::int32_t>(disk.sectorSize)));
   setProperty(drive, u"Size", textVariant(asciiWide(std::to_string(disk.size))));

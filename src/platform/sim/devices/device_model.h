@@ -34,29 +34,38 @@ class DeviceModel {
   enum class Kind { Ata, Sat, Scsi, Nvme, NvmeBridge };
 
   DeviceModel(Machine& machine, int disk, const nlohmann::json& device);
+  virtual ~DeviceModel() = default;
 
   Kind kind() const { return kind_; }
   bool isNvme() const { return kind_ == Kind::Nvme; }
+  // Attached through USB storage (a stick or a bridge).
+  bool usb() const;
+  // What INQUIRY reports (the bridge for itself, the stick for itself, the
+  // driver's translation for a drive on its own controller), each field cut
+  // to its width and without its padding, as Windows reads it.
+  std::string inquiryVendor() const;
+  std::string inquiryProduct() const;
+  std::string inquiryRevision() const;
 
   // The error code the next control code fails with before it reaches the
   // drive (a vanished device, a scripted failure); 0 when it goes through.
-  std::uint32_t interceptIoctl(std::uint32_t code);
+  virtual std::uint32_t interceptIoctl(std::uint32_t code);
   // Error of IOCTL_ATA_PASS_THROUGH(_DIRECT): 0 when the stack carries it.
   std::uint32_t ataIoctlError() const { return ataIoctlError_; }
 
   // ATA command on the drive itself; data holds length bytes in the
   // command's direction (1 from the device, 2 to it). Returns bytes moved.
-  std::uint32_t executeAta(AtaTaskFile& taskFile, std::uint8_t* data, std::uint32_t length,
-                           int direction);
+  virtual std::uint32_t executeAta(AtaTaskFile& taskFile, std::uint8_t* data, std::uint32_t length,
+                                   int direction);
   // SCSI command as the drive's SCSI side (or its translation layer) sees it.
-  ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
-                          std::uint32_t length, int direction);
+  virtual ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                  std::uint8_t* data, std::uint32_t length, int direction);
 
   // NVMe admin command on a native or bridged NVMe drive; the completion's
   // dword 0 in result. False when the drive rejects the command.
-  bool executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
-                        std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
-                        std::uint32_t& result);
+  virtual bool executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
+                                std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
+                                std::uint32_t& result);
 
   // Scripted answers of the NVMe query path.
   std::uint32_t descriptorVersion() const { return descriptorVersion_; }
@@ -95,13 +104,14 @@ class DeviceModel {
                             int direction);
   std::uint64_t sectorCount() const;
   std::uint32_t sectorSize() const;
-  bool usb() const;
 
   Machine& machine_;
   int disk_;
   Kind kind_ = Kind::Scsi;
   std::string model_, serial_, firmware_, vendor_, product_, revision_, unitSerial_;
   bool readCapacity16_ = true;
+  // Sense of ATA PASS-THROUGH results: descriptor format (D_SENSE 1) or fixed.
+  bool descriptorSense_ = true;
   std::optional<std::uint8_t> ataStatus_;
   std::uint8_t ataError_ = 0;
   std::string badIntegrity_;
@@ -122,6 +132,9 @@ class DeviceModel {
   std::optional<std::vector<std::uint8_t>> pendingBridgeCommand_;
 };
 
+// The kind a "device" object names; "scsi" when it names none.
+std::string deviceKind(const nlohmann::json& device);
+
 // An identity text of a description's "device" object under its canonical key
 // ("model", "serial", "firmware"); "serialNumber" and "firmwareRevision" are
 // read when the canonical key is missing. Absent when neither is there, so
@@ -130,5 +143,8 @@ std::optional<std::string> identityText(const nlohmann::json& device, const std:
 
 // Fixed-format sense data (70h) with a sense key and additional sense code.
 std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0);
+// ILLEGAL REQUEST, INVALID FIELD IN CDB, fixed format, with the sense-key
+// specific field pointer naming the command block's byte.
+std::vector<std::uint8_t> invalidFieldSense(std::uint16_t cdbByte);
 
 }  // namespace pbaloader::sim
