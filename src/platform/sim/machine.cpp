@@ -3,6 +3,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/sim/devices/recorded_device.h"
+
 namespace pbaloader::sim {
 namespace {
 
@@ -66,9 +68,12 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
     for (const auto& entry : d.at("disks")) {
       SimDisk disk;
       disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
-      disk.size = entry.value("size", std::uint64_t{64} << 20);
-      disk.sectorSize = entry.value("sectorSize", 512u);
-      disk.removalPolicy = entry.value("removalPolicy", 3u);
+      // A recorded drive brings its own geometry and bus.
+      const auto recorded =
+          recordedGeometry(entry, base).value_or(RecordedGeometry{std::uint64_t{64} << 20, 512, 3});
+      disk.size = entry.value("size", recorded.sizeBytes);
+      disk.sectorSize = entry.value("sectorSize", recorded.blockSize);
+      disk.removalPolicy = entry.value("removalPolicy", recorded.removalPolicy);
       disk.description = entry;
       if (entry.contains("backing")) {
         std::filesystem::path backing = entry.at("backing").get<std::string>();

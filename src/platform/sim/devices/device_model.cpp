@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/sim/devices/recorded_device.h"
 #include "platform/sim/machine.h"
 #include "platform/winconst.h"
 
@@ -18,6 +19,7 @@ DeviceModel::Kind kindOf(const std::string& name) {
   if (name == "scsi") return DeviceModel::Kind::Scsi;
   if (name == "nvme") return DeviceModel::Kind::Nvme;
   if (name == "nvme-bridge") return DeviceModel::Kind::NvmeBridge;
+  if (name == "recorded") return DeviceModel::Kind::Scsi;  // until the recording names its bus
   throw std::runtime_error("unknown device kind \"" + name + "\"");
 }
 
@@ -81,9 +83,15 @@ std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::ui
 
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
     : machine_(machine), disk_(disk), kind_(kindOf(d.value("kind", std::string("scsi")))) {
-  model_ = identityText(d, "model").value_or("Simulated Disk");
-  serial_ = identityText(d, "serial").value_or("SIM0000000001");
-  firmware_ = identityText(d, "firmware").value_or("1.0");
+  std::vector<std::string> recordedIdentity{"Simulated Disk", "SIM0000000001", "1.0"};
+  if (d.value("kind", std::string()) == "recorded") {
+    recorded_ = RecordedDrive::load(d, machine.baseDir);
+    kind_ = recorded_->standIn();
+    recordedIdentity = recorded_->nvmeIdentity().value_or(recordedIdentity);
+  }
+  model_ = identityText(d, "model").value_or(recordedIdentity[0]);
+  serial_ = identityText(d, "serial").value_or(recordedIdentity[1]);
+  firmware_ = identityText(d, "firmware").value_or(recordedIdentity[2]);
   const bool bridge = kind_ == Kind::Sat || kind_ == Kind::NvmeBridge;
   // Who answers INQUIRY: the bridge for itself, the driver's translation otherwise.
   std::string vendor = "USB", product = model_.substr(0, 16), revision = firmware_.substr(0, 4);
@@ -176,6 +184,8 @@ ScsiOutcome DeviceModel::executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLe
 
 ScsiOutcome DeviceModel::route(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                                std::uint32_t length, int direction) {
+  if (recorded_)
+    if (auto answer = recorded_->scsi(cdb, cdbLength, data, length, direction)) return *answer;
   if (cdb[0] == 0x85 || cdb[0] == 0xA1) {
     if (kind_ == Kind::NvmeBridge && cdb[0] == 0xA1)
       return bridgeCommand(cdb, data, length, direction);
