@@ -36,3 +36,13 @@ if(PBA_E2E_RUNNER)
   add_test(NAME e2e-scenarios
     COMMAND ${PBA_E2E_RUNNER} $<TARGET_FILE:pbaloader-sim> ${CMAKE_SOURCE_DIR}/tests/e2e)
 endif()
+
+# pbaloader-identify: the tool's identification of named drives as JSON, for
+# the proving ground's judge (tests/proving/judge). Test-only.
+add_executable(pbaloader-identify ${CMAKE_SOURCE_DIR}/tests/proving/identify_drives.cpp)
+target_link_libraries(pbaloader-identify PRIVATE pbasim)
+add_test(NAME proving-identify
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/identify_test $<TARGET_FILE:pbaloader-identify>
+    ${CMAKE_SOURCE_DIR}/examples/machines/usb-sticks.json)
+add_test(NAME proving-judge
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/judge_test ${CMAKE_SOURCE_DIR}/tests/proving/judge)
