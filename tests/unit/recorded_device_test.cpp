@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "discovery/wmi.h"
 #include "unit/device_fixture.h"
 
 namespace pbaloader {
@@ -71,6 +72,27 @@ sim::Json stickRecording() {
                        {"resid", 512}}),
             scsiEntry(ReadCapacity16Cdb, 32, {{"errno", EIO}}),
             scsiEntry(ReadCapacity10Cdb, 32, {{"hostStatus", 7}})}}};
+}
+
+// IDENTIFY DEVICE data with a model and a valid integrity word.
+Bytes identifyData(const std::string& model) {
+  Bytes data(512, 0);
+  data[0] = 0x40;
+  const auto putText = [&](std::size_t word, std::size_t count, const std::string& text) {
+    for (std::size_t i = 0; i < count; ++i)
+      data[2 * word + (i ^ 1u)] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+  };
+  putText(10, 20, "REC-SERIAL");
+  putText(23, 8, "REC1.0");
+  putText(27, 40, model);
+  data[2 * 49 + 1] = 0x02;  // LBA
+  data[2 * 60] = 0x00;
+  data[2 * 60 + 1] = 0x20;  // 8192 sectors
+  data[510] = 0xA5;
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + data[i]);
+  data[511] = static_cast<std::uint8_t>(-sum);
+  return data;
 }
 
 sim::Json recordedDisk(const sim::Json& recording, const sim::Json& extra = sim::Json::object()) {
@@ -168,27 +190,49 @@ TEST(RecordedDevice, MediaAccessMovesTheDiskBytesUnlessTheDriveRefusedIt) {
   EXPECT_FALSE(refused.readSectors(data.data(), 0, 1));
 }
 
-TEST(RecordedDevice, GeometryAndRemovalPolicyComeFromTheRecordingUnlessTheDiskSaysOtherwise) {
+// Model, SerialNumber and FirmwareRevision of the management service's record.
+std::vector<std::optional<std::string>> managementIdentity() {
+  auto session = WmiSession::open(u"ROOT\\CIMV2");
+  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
+  WmiObject* object = query.next(win::WbemInfinite);
+  if (object == nullptr) return {};
+  return {object->getString(u"Model"), object->getString(u"SerialNumber"),
+          object->getString(u"FirmwareRevision")};
+}
+
+TEST(RecordedDevice, DiskTakesGeometryRemovalPolicyAndWindowsNamesFromTheRecording) {
   sim::Json sata = stickRecording();
   sata["bus"] = "sata";
   sata["sizeBytes"] = 8 << 20;
   sata["logicalBlockSize"] = 4096;
+  const Bytes plainIdentify = {0x85, 0x08, 0x0E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0};
+  sata["scsi"].push_back(
+      scsiEntry(plainIdentify, 512, {{"data", hex(identifyData("Recorded SATA Disk"))}}));
   {
     testing::SimMachine sim(recordedDisk(stickRecording()));
     EXPECT_EQ(sim->disks[0].size, 4u << 20);
     EXPECT_EQ(sim->disks[0].sectorSize, 512u);
     EXPECT_EQ(sim->disks[0].removalPolicy, 3u);
+    // No unit serial number page was recorded.
+    EXPECT_EQ(managementIdentity(),
+              (std::vector<std::optional<std::string>>{"RECVEND Recorded Stick USB Device",
+                                                       std::nullopt, "0.91"}));
   }
   {
     testing::SimMachine sim(recordedDisk(sata));
     EXPECT_EQ(sim->disks[0].size, 8u << 20);
     EXPECT_EQ(sim->disks[0].sectorSize, 4096u);
     EXPECT_EQ(sim->disks[0].removalPolicy, 1u);
+    EXPECT_EQ(managementIdentity(), (std::vector<std::optional<std::string>>{
+                                        "Recorded SATA Disk", "REC-SERIAL", "REC1.0"}));
   }
   {
-    testing::SimMachine sim(recordedDisk(sata, {{"size", 1 << 20}, {"removalPolicy", 2}}));
+    sim::Json disks = recordedDisk(sata, {{"size", 1 << 20}, {"removalPolicy", 2}});
+    disks["disks"][0]["device"]["model"] = "Named In The Description";
+    testing::SimMachine sim(disks);
     EXPECT_EQ(sim->disks[0].size, 1u << 20);
     EXPECT_EQ(sim->disks[0].removalPolicy, 2u);
+    EXPECT_EQ(managementIdentity()[0], "Named In The Description");
   }
 }
 
@@ -224,22 +268,6 @@ TEST(RecordedDevice, UnusableRecordingsAreRefusedWhenTheMachineIsBuilt) {
     SCOPED_TRACE(disks.dump().substr(0, 200));
     EXPECT_THROW(sim::Machine::fromJson(disks, "/nonexistent"), std::runtime_error);
   }
-}
-
-// IDENTIFY DEVICE data with a model and a valid integrity word.
-Bytes identifyData(const std::string& model) {
-  Bytes data(512, 0);
-  data[0] = 0x40;
-  for (std::size_t i = 0; i < 40; ++i)
-    data[54 + (i ^ 1u)] = static_cast<std::uint8_t>(i < model.size() ? model[i] : ' ');
-  data[2 * 49 + 1] = 0x02;  // LBA
-  data[2 * 60] = 0x00;
-  data[2 * 60 + 1] = 0x20;  // 8192 sectors
-  data[510] = 0xA5;
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + data[i]);
-  data[511] = static_cast<std::uint8_t>(-sum);
-  return data;
 }
 
 TEST(RecordedDevice, OnlyASataDriveAnswersTheAtaControlCodeFromItsRecordedIdentify) {

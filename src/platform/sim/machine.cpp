@@ -65,15 +65,13 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
   if (d.contains("systemDirectory"))
     m->systemDirectory = widen(d.at("systemDirectory").get<std::string>());
   if (d.contains("disks")) {
-    for (const auto& entry : d.at("disks")) {
+    for (Json entry : d.at("disks")) {
+      completeRecordedDisk(entry, base);  // a recorded drive brings its geometry and identity
       SimDisk disk;
       disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
-      // A recorded drive brings its own geometry and bus.
-      const auto recorded =
-          recordedGeometry(entry, base).value_or(RecordedGeometry{std::uint64_t{64} << 20, 512, 3});
-      disk.size = entry.value("size", recorded.sizeBytes);
-      disk.sectorSize = entry.value("sectorSize", recorded.blockSize);
-      disk.removalPolicy = entry.value("removalPolicy", recorded.removalPolicy);
+      disk.size = entry.value("size", std::uint64_t{64} << 20);
+      disk.sectorSize = entry.value("sectorSize", 512u);
+      disk.removalPolicy = entry.value("removalPolicy", 3u);
       disk.description = entry;
       if (entry.contains("backing")) {
         std::filesystem::path backing = entry.at("backing").get<std::string>();

@@ -83,15 +83,13 @@ std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::ui
 
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
     : machine_(machine), disk_(disk), kind_(kindOf(d.value("kind", std::string("scsi")))) {
-  std::vector<std::string> recordedIdentity{"Simulated Disk", "SIM0000000001", "1.0"};
   if (d.value("kind", std::string()) == "recorded") {
     recorded_ = RecordedDrive::load(d, machine.baseDir);
     kind_ = recorded_->standIn();
-    recordedIdentity = recorded_->nvmeIdentity().value_or(recordedIdentity);
   }
-  model_ = identityText(d, "model").value_or(recordedIdentity[0]);
-  serial_ = identityText(d, "serial").value_or(recordedIdentity[1]);
-  firmware_ = identityText(d, "firmware").value_or(recordedIdentity[2]);
+  model_ = identityText(d, "model").value_or("Simulated Disk");
+  serial_ = identityText(d, "serial").value_or("SIM0000000001");
+  firmware_ = identityText(d, "firmware").value_or("1.0");
   const bool bridge = kind_ == Kind::Sat || kind_ == Kind::NvmeBridge;
   // Who answers INQUIRY: the bridge for itself, the driver's translation otherwise.
   std::string vendor = "USB", product = model_.substr(0, 16), revision = firmware_.substr(0, 4);

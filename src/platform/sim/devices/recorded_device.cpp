@@ -76,6 +76,23 @@ bool isIdentifyPassThrough(const std::vector<std::uint8_t>& cdb) {
          (cdb.size() >= 12 && cdb[0] == 0xA1 && cdb[9] == 0xEC);
 }
 
+// A text field of an answer, blanks and nulls trimmed; "" when the answer is short.
+std::string fieldText(const std::vector<std::uint8_t>& data, std::size_t at, std::size_t count) {
+  if (data.size() < at + count) return {};
+  std::string text(reinterpret_cast<const char*>(data.data()) + at, count);
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return trimText(text, BlankSet);
+}
+
+// An IDENTIFY DEVICE string: two characters a word, the first in the high byte.
+std::string ataText(const std::vector<std::uint8_t>& data, std::size_t firstWord,
+                    std::size_t count) {
+  std::vector<std::uint8_t> swapped(count);
+  for (std::size_t i = 0; i < count && 2 * firstWord + i < data.size(); ++i)
+    swapped[i ^ 1u] = data[2 * firstWord + i];
+  return fieldText(swapped, 0, count);
+}
+
 constexpr std::uint8_t StatusOk = 0x50;  // DRDY, DSC
 constexpr std::uint8_t CheckCondition = 2;
 
@@ -106,10 +123,16 @@ std::uint32_t windowsErrorOfErrno(int error) {
   }
 }
 
-std::optional<RecordedGeometry> recordedGeometry(const Json& diskEntry,
-                                                 const std::filesystem::path& baseDir) {
-  if (!diskEntry.is_object() || !isRecorded(diskEntry.value("device", Json()))) return std::nullopt;
-  return RecordedDrive::load(diskEntry.at("device"), baseDir)->geometry();
+void completeRecordedDisk(Json& entry, const std::filesystem::path& baseDir) {
+  if (!entry.is_object() || !isRecorded(entry.value("device", Json()))) return;
+  const auto drive = RecordedDrive::load(entry.at("device"), baseDir);
+  if (!entry.contains("size")) entry["size"] = drive->sizeBytes();
+  if (!entry.contains("sectorSize")) entry["sectorSize"] = drive->blockSize();
+  if (!entry.contains("removalPolicy")) entry["removalPolicy"] = drive->bus() == "usb" ? 3 : 1;
+  const Json identity = drive->windowsIdentity();
+  Json& device = entry["device"];
+  for (auto it = identity.begin(); it != identity.end(); ++it)
+    if (!device.contains(it.key())) device[it.key()] = it.value();
 }
 
 std::shared_ptr<const RecordedDrive> RecordedDrive::load(const Json& device,
@@ -166,20 +189,55 @@ DeviceModel::Kind RecordedDrive::standIn() const {
   throw std::runtime_error("recorded bus \"" + bus_ + "\" is unknown");
 }
 
-RecordedGeometry RecordedDrive::geometry() const {
-  return {sizeBytes_, blockSize_, bus_ == "usb" ? 3u : 1u};
+Json RecordedDrive::windowsIdentity() const {
+  Json identity = Json::object();
+  const auto put = [&](const char* key, const std::string& text) {
+    if (!text.empty()) identity[key] = text;
+  };
+  if (bus_ == "sata" || bus_ == "pata") {
+    if (const Scsi* s = identifyAnswer()) {
+      put("model", ataText(s->data, 27, 40));
+      put("serial", ataText(s->data, 10, 20));
+      put("firmware", ataText(s->data, 23, 8));
+    }
+  } else if (bus_ == "nvme") {
+    if (const Nvme* n = controllerAnswer()) {
+      put("model", fieldText(n->data, 24, 40));
+      put("serial", fieldText(n->data, 4, 20));
+      put("firmware", fieldText(n->data, 64, 8));
+    }
+  } else {
+    const Scsi* inquiry = nullptr;
+    const Scsi* serial = nullptr;
+    for (const Scsi& s : scsi_) {
+      if (s.error != 0 || s.status != 0 || s.cdb.size() != 6 || s.cdb[0] != 0x12) continue;
+      if ((s.cdb[1] & 1) == 0) inquiry = &s;
+      if ((s.cdb[1] & 1) != 0 && s.cdb[2] == 0x80 && s.data.size() > 4) serial = &s;
+    }
+    if (inquiry != nullptr) {
+      put("model", fieldText(inquiry->data, 8, 8) + " " + fieldText(inquiry->data, 16, 16) +
+                       (bus_ == "usb" ? " USB Device" : " SCSI Disk Device"));
+      put("firmware", fieldText(inquiry->data, 32, 4));
+    }
+    if (serial != nullptr) put("serial", fieldText(serial->data, 4, serial->data[3]));
+  }
+  return identity;
 }
 
-std::optional<std::vector<std::string>> RecordedDrive::nvmeIdentity() const {
-  for (const Nvme& n : nvme_) {
-    if (n.opcode != 0x06 || (n.cdw10 & 0xFF) != 1 || n.data.size() < 72) continue;
-    const auto text = [&](std::size_t offset, std::size_t count) {
-      return trimText(
-          std::string_view(reinterpret_cast<const char*>(n.data.data()) + offset, count), BlankSet);
-    };
-    return std::vector<std::string>{text(24, 40), text(4, 20), text(64, 8)};
-  }
-  return std::nullopt;
+const RecordedDrive::Scsi* RecordedDrive::identifyAnswer() const {
+  for (const Scsi& s : scsi_)
+    if (isIdentifyPassThrough(s.cdb) && s.error == 0 && s.hostStatus == 0 && s.status == 0 &&
+        s.data.size() >= 512)
+      return &s;
+  return nullptr;
+}
+
+const RecordedDrive::Nvme* RecordedDrive::controllerAnswer() const {
+  for (const Nvme& n : nvme_)
+    if (n.opcode == 0x06 && (n.cdw10 & 0xFF) == 1 && n.error == 0 && n.status == 0 &&
+        n.data.size() >= 4096)
+      return &n;
+  return nullptr;
 }
 
 const RecordedDrive::Scsi* RecordedDrive::find(const std::uint8_t* cdb, std::uint8_t cdbLength,
@@ -232,12 +290,7 @@ std::optional<ScsiOutcome> RecordedDrive::scsi(const std::uint8_t* cdb, std::uin
 std::optional<std::uint32_t> RecordedDrive::ata(AtaTaskFile& tf, std::uint8_t* data,
                                                 std::uint32_t length, int direction) const {
   if (tf.current[6] != 0xEC) return std::nullopt;
-  const Scsi* answer = nullptr;
-  for (const Scsi& s : scsi_)
-    if (isIdentifyPassThrough(s.cdb) && s.error == 0 && s.hostStatus == 0 && s.data.size() >= 512) {
-      answer = &s;
-      break;
-    }
+  const Scsi* answer = identifyAnswer();
   if (answer == nullptr || direction != 1) {
     tf.current[0] = 0x04;  // ABRT
     tf.current[6] = StatusOk | 0x01;

@@ -18,16 +18,12 @@
 
 namespace pbaloader::sim {
 
-// What a disk entry takes from its recording when it does not say itself.
-struct RecordedGeometry {
-  std::uint64_t sizeBytes = 0;
-  std::uint32_t blockSize = 512;
-  std::uint32_t removalPolicy = 3;  // USB sticks surprise removal, internal drives fixed
-};
-
-// The geometry of a disk entry whose device is of kind "recorded", else nullopt.
-std::optional<RecordedGeometry> recordedGeometry(const nlohmann::json& diskEntry,
-                                                 const std::filesystem::path& baseDir);
+// Completes a disk entry whose device is of kind "recorded" with what the
+// recording tells and the entry leaves out: size, sectorSize and
+// removalPolicy (surprise removal for USB, fixed otherwise), and the identity
+// Windows reports for the drive (device.model, serial and firmware, which the
+// management service shows). Other entries stay as they are.
+void completeRecordedDisk(nlohmann::json& diskEntry, const std::filesystem::path& baseDir);
 
 // The Windows error code a Linux errno of a refused pass-through stands for.
 std::uint32_t windowsErrorOfErrno(int error);
@@ -40,14 +36,17 @@ class RecordedDrive {
                                                    const std::filesystem::path& baseDir);
 
   const std::string& bus() const { return bus_; }
+  std::uint64_t sizeBytes() const { return sizeBytes_; }
+  std::uint32_t blockSize() const { return blockSize_; }
   // The model kind that carries the recording: which control codes the
   // storage stack lets through for this bus.
   DeviceModel::Kind standIn() const;
-  RecordedGeometry geometry() const;
-  // NVMe only: model, serial number and firmware revision of the recorded
-  // Identify Controller data, which Windows' NVMe driver translates into its
-  // SCSI answers.
-  std::optional<std::vector<std::string>> nvmeIdentity() const;
+  // Model, serial number and firmware revision as Windows names the drive:
+  // IDENTIFY DEVICE strings for ATA buses, Identify Controller fields for
+  // NVMe, INQUIRY and the unit serial number page for SCSI ("<vendor>
+  // <product> USB Device" or "... SCSI Disk Device"). Keys without an answer
+  // are left out.
+  nlohmann::json windowsIdentity() const;
 
   // The recorded answer to a command block; nullopt when the stand-in model
   // answers (media access moves the disk's own bytes; on NVMe the driver's
@@ -90,6 +89,9 @@ class RecordedDrive {
   explicit RecordedDrive(const nlohmann::json& recording);
   const Scsi* find(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint32_t length,
                    int direction) const;
+  // The IDENTIFY DEVICE data the drive delivered with GOOD status, if any.
+  const Scsi* identifyAnswer() const;
+  const Nvme* controllerAnswer() const;
 
   std::string bus_;
   std::uint64_t sizeBytes_ = 0;
