@@ -36,6 +36,7 @@ if(PBA_E2E_RUNNER)
   add_test(NAME e2e-scenarios
     COMMAND ${PBA_E2E_RUNNER} $<TARGET_FILE:pbaloader-sim> ${CMAKE_SOURCE_DIR}/tests/e2e)
 endif()
+include(${CMAKE_SOURCE_DIR}/cmake/linux-scan.cmake)
 
 # pbaloader-identify: the tool's identification of named drives as JSON, for
 # the proving ground's judge (tests/proving/judge). Test-only.

@@ -184,6 +184,7 @@ void PbaLoader::runInteractive() {
       "Operation: {}\nEnter YES to continue or NO to cancel\n",
       Rule, Rule, description);
   if (!confirmed()) return cancel();
+  confirmedDrive = drive;
   if (options.loadMode)
     loadImage();
   else if (options.clearMode)

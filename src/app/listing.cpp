@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "app/loader.h"
 #include "common/console.h"
 #include "common/text.h"
@@ -43,9 +45,15 @@ void listDrives() {
 }
 
 void PbaLoader::selectDrive() {
-  for (const auto& drive : enumerateDrives()) {
-    const bool named = equalsIgnoreAsciiCase(options.driveName, drive.model) ||
-                       equalsIgnoreAsciiCase(options.driveName, drive.path);
+  // A model is whatever text the drive reports and may read like another
+  // drive's path. A path names exactly one drive: when the name is a drive's
+  // path, that drive is the only candidate, and models are not looked at.
+  const auto drives = enumerateDrives();
+  const bool isPath = std::any_of(drives.begin(), drives.end(), [&](const DriveInfo& drive) {
+    return equalsIgnoreAsciiCase(options.driveName, drive.path);
+  });
+  for (const auto& drive : drives) {
+    const bool named = equalsIgnoreAsciiCase(options.driveName, isPath ? drive.path : drive.model);
     // A fixed disk is never a target, even when named exactly.
     if (named && isUsableUsbDrive(drive)) {
       selectedDrive = drive;
@@ -55,6 +63,20 @@ void PbaLoader::selectDrive() {
   writeStream(fmt::format("Drive \"{}\" not found\n", options.driveName));
   flushStream();
   endProcess(-1);
+}
+
+bool PbaLoader::selectConfirmedDrive() {
+  selectDrive();
+  if (!confirmedDrive) return true;
+  const DriveInfo& shown = *confirmedDrive;
+  // A stick swapped while the question was open takes the same path; only
+  // the drive the warning named may be written.
+  if (selectedDrive.path == shown.path && selectedDrive.model == shown.model &&
+      selectedDrive.serialNumber == shown.serialNumber)
+    return true;
+  print("\nThe drive at {} is no longer {} [S/N: {}]; nothing was written\n", shown.path,
+        shown.model, shown.serialNumber);
+  return false;
 }
 
 }  // namespace pbaloader

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "discovery/drive_info.h"
@@ -26,17 +27,34 @@ struct ProcessExit {
 // Throws ProcessExit.
 [[noreturn]] void endProcess(int status);
 
+// What the disk cleaning before a load or a clear came to.
+enum class Cleaning {
+  Done,     // the partitioning utility ran and the head was zeroed
+  Skipped,  // the drive was left as it was; the operation may go on
+  // A file named like the script was already there: it is the user's, so it
+  // is left alone, and nothing may be written to the drive either.
+  ScriptInTheWay,
+};
+
 class PbaLoader {
  public:
   DriveInfo selectedDrive;
   LoaderOptions options;
+  // The drive the interactive menu showed and its warning named; set only by
+  // the interactive mode, so that the write reaches that drive or none.
+  std::optional<DriveInfo> confirmedDrive;
 
   void loadImage();                                                 // pba/load.cpp
   void clearImage();                                                // pba/clear.cpp
-  bool cleanDisk();                                                 // pba/clear.cpp
+  Cleaning cleanDisk();                                             // pba/clear.cpp
   bool zeroDriveRange(std::uint64_t offset, std::uint64_t length);  // pba/clear.cpp
   void selectDrive();                                               // app/listing.cpp
-  void runInteractive();                                            // app/interactive.cpp
+  // selectDrive, then false (and one line said why) when the drive found is
+  // not the one the user confirmed.
+  bool selectConfirmedDrive();  // app/listing.cpp
+  // cleanDisk, then false (and one line said why) when the operation must stop.
+  bool prepareDrive();    // pba/clear.cpp
+  void runInteractive();  // app/interactive.cpp
 };
 
 }  // namespace pbaloader

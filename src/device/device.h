@@ -223,7 +223,11 @@ class SystemDevice final : public BaseDevice {
   bool bridgeIdentifyController(std::uint8_t* buffer);
   bool scsiInquiry(ScsiIdentity& identity);
   bool scsiIdentify(ScsiIdentity& identity);
+  // READ(16) of blocks logical blocks of sectorSize() bytes each.
   bool readSectors(void* buffer, std::uint64_t lba, std::uint32_t blocks);
+  // The drive's logical sector size when it reported a plausible one
+  // (a power of two from 512 to 64 KiB), else 512.
+  std::uint32_t sectorSize() const;
 
   bool probeBridgeNvme(std::uint8_t* buffer, const ScsiIdentity& identity);
   std::optional<std::string> queryFirmwareRevision();

@@ -204,9 +204,7 @@ bool SystemDevice::sendNvmeThroughBridge(const NVMePacket& packet) {
     if (sendSCSI(transfer, nullptr)) break;
     if (lastError_ != Error::HardwareError) return false;
     // Some bridges need a plain media access before they carry the data phase.
-    // READ(16) always moves 512 bytes per block, so the scratch holds at least that.
-    std::vector<std::uint8_t> scratch(
-        std::max<std::uint32_t>(drive_.bytesPerSector == 0 ? 512 : drive_.bytesPerSector, 512));
+    std::vector<std::uint8_t> scratch(sectorSize());
     readSectors(scratch.data(), 0, 1);
   }
 

@@ -32,6 +32,22 @@ SCSIPacket dataInPacket(std::initializer_list<std::uint8_t> cdb, void* data, std
   return packet;
 }
 
+// Descriptor-format sense (72h, 73h) carries the sense key in byte 1, fixed
+// format in byte 2: reading byte 2 of a descriptor answer would take a
+// refused command for a success.
+std::uint8_t senseKeyByte(const std::uint8_t* sense) {
+  return sense[0] == 0x72 || sense[0] == 0x73 ? sense[1] : sense[2];
+}
+
+// A capacity answer counts only when it delivered the fields that are read.
+bool readCapacity(SystemDevice& device, std::initializer_list<std::uint8_t> cdb,
+                  std::array<std::uint8_t, 32>& answer, std::uint32_t needed) {
+  answer.fill(0);
+  SCSIRet result;
+  return device.sendSCSI(dataInPacket(cdb, answer.data(), 32), &result) &&
+         result.transferred >= needed;
+}
+
 }  // namespace
 
 BaseDevice::Error SystemDevice::sendScsiDirect(const SCSIPacket& packet) {
@@ -68,15 +84,16 @@ BaseDevice::Error SystemDevice::sendScsiDirect(const SCSIPacket& packet) {
 
   const std::uint8_t* sense = buffer.sense;
   if (sptd.scsiStatus == 2 && sense[0] == 0xF0) return Error::SenseWithInformation;
+  const std::uint8_t key = senseKeyByte(sense);
   const bool acceptable =
       sptd.scsiStatus == 0 ||
-      (sptd.scsiStatus == 2 && (sense[0] == 0x70 || sense[0] == 0x72) && sense[2] <= 1);
+      (sptd.scsiStatus == 2 && (sense[0] == 0x70 || sense[0] == 0x72) && key <= 1);
   if (acceptable) {
     if (packet.direction == 1) data.copyBack(sptd.dataTransferLength);
     lastScsiResult_.transferred = sptd.dataTransferLength;
     return Error::Ok;
   }
-  return sense[2] == 4 ? Error::HardwareError : Error::Failed;
+  return key == 4 ? Error::HardwareError : Error::Failed;
 }
 
 bool SystemDevice::sendSCSI(const SCSIPacket& packet, SCSIRet* result) {
@@ -111,15 +128,13 @@ bool SystemDevice::scsiIdentify(ScsiIdentity& identity) {
   }
 
   std::array<std::uint8_t, 32> capacity{};
-  if (sendSCSI(dataInPacket({0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0},
-                            capacity.data(), 32),
-               nullptr)) {
+  if (readCapacity(*this, {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0}, capacity,
+                   12)) {
     identity.lastLba = bigEndian(&capacity[0], 8);
     identity.blockLength = static_cast<std::uint32_t>(bigEndian(&capacity[8], 4));
     return true;
   }
-  capacity.fill(0);
-  if (sendSCSI(dataInPacket({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, capacity.data(), 32), nullptr)) {
+  if (readCapacity(*this, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, capacity, 8)) {
     identity.lastLba = bigEndian(&capacity[0], 4);
     identity.blockLength = static_cast<std::uint32_t>(bigEndian(&capacity[4], 4));
     return true;
@@ -127,8 +142,15 @@ bool SystemDevice::scsiIdentify(ScsiIdentity& identity) {
   return false;
 }
 
+std::uint32_t SystemDevice::sectorSize() const {
+  const std::uint32_t size = drive_.bytesPerSector;
+  return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 512;
+}
+
 bool SystemDevice::readSectors(void* buffer, std::uint64_t lba, std::uint32_t blocks) {
-  SCSIPacket packet = dataInPacket({0x88, 0x00}, buffer, blocks * 512u);
+  // A transfer that is not whole logical blocks is refused: the length
+  // follows the drive's own sector size.
+  SCSIPacket packet = dataInPacket({0x88, 0x00}, buffer, blocks * sectorSize());
   for (int i = 0; i < 8; ++i) packet.cdb[2 + i] = static_cast<std::uint8_t>(lba >> (56 - 8 * i));
   for (int i = 0; i < 4; ++i)
     packet.cdb[10 + i] = static_cast<std::uint8_t>(blocks >> (24 - 8 * i));

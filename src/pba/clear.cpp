@@ -100,29 +100,40 @@ std::optional<std::string> cleanCommandLine(std::string_view systemDirectory) {
   return fmt::format("{} /s s.txt >NUL 2>NUL", utility);
 }
 
-bool PbaLoader::cleanDisk() {
+Cleaning PbaLoader::cleanDisk() {
   auto& os = os::current();
   const auto systemDirectory = os.getSystemDirectoryW();
-  if (systemDirectory.value.empty()) return false;
+  if (systemDirectory.value.empty()) return Cleaning::Skipped;
   const auto commandLine = cleanCommandLine(toUtf8(systemDirectory.value));
-  if (!commandLine) return false;
+  if (!commandLine) return Cleaning::Skipped;
 
   // The script lives in the working directory, where other processes of the
-  // user may write. Nobody else may write to it while it is written, and it
-  // is held open against writers and renames while the utility reads it.
-  FileHandle script(os.createFileW(CleanScriptName, ReadWrite, win::FileShareRead,
-                                   win::CreateAlways, win::FileAttributeNormal)
-                        .value);
-  if (!script.valid()) return false;
+  // user may write. It is created new, never over a file that is there (that
+  // one is the user's, perhaps the very image), nobody else may write to it
+  // while it is written, and it is held open against writers and renames
+  // while the utility reads it.
+  const auto created = os.createFileW(CleanScriptName, ReadWrite, win::FileShareRead,
+                                      win::CreateNew, win::FileAttributeNormal);
+  if (created.value == os::InvalidHandle)
+    return created.error == win::ErrorFileExists ? Cleaning::ScriptInTheWay : Cleaning::Skipped;
+  FileHandle script(created.value);
   const auto number = queryDiskNumber(selectedDrive.path);
   const bool ran = number && endsWith(selectedDrive.path, fmt::format("{}", *number)) &&
                    writeAndHoldScript(script, cleanScriptText(*number));
   if (ran) os.runSystemCommand(*commandLine);
   script.close();
   if (ran) zeroDriveRange(0, CleanedHeadSize);
-  // Whatever happened, the script does not stay behind; a missing one is fine.
+  // Whatever happened, the script this run created does not stay behind.
   os.deleteFileW(CleanScriptName);
-  return ran;
+  return ran ? Cleaning::Done : Cleaning::Skipped;
+}
+
+bool PbaLoader::prepareDrive() {
+  if (cleanDisk() != Cleaning::ScriptInTheWay) return true;
+  print(
+      "\nA file named s.txt is in the working directory; it was left alone and nothing was "
+      "written\n");
+  return false;
 }
 
 bool PbaLoader::zeroDriveRange(std::uint64_t offset, std::uint64_t length) {
@@ -140,8 +151,7 @@ bool PbaLoader::zeroDriveRange(std::uint64_t offset, std::uint64_t length) {
 
 void PbaLoader::clearImage() {
   print("\nClearing PBA data\n");
-  selectDrive();
-  cleanDisk();
+  if (!selectConfirmedDrive() || !prepareDrive()) return;
 
   FileHandle drive = openShared(selectedDrive.path, ReadWrite);
   if (!drive.valid()) {

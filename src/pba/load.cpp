@@ -16,8 +16,7 @@ constexpr std::uint32_t ImageRegionSize = 0x10000000;
 
 void PbaLoader::loadImage() {
   print("\nLoading PBA data\n");
-  selectDrive();
-  cleanDisk();
+  if (!selectConfirmedDrive() || !prepareDrive()) return;
 
   TransferState state;
   state.imageHandle = openImageFile(options.imagePath);
@@ -33,6 +32,9 @@ void PbaLoader::loadImage() {
   // Until the very last write the drive's first sector holds filler, so an
   // interrupted load never leaves a drive that looks bootable.
   state.firstSectorPending = true;
+  // Raw drives move whole logical sectors: a 512-byte write to a drive with
+  // 4096-byte sectors is refused, and that drive could never be loaded.
+  state.firstSectorSize = firstSectorSize(selectedDrive.bytesPerSector);
   if (!seekBoth(state, 0)) {
     state.imageHandle.close();
     state.driveHandle.close();
@@ -60,7 +62,7 @@ void PbaLoader::loadImage() {
     if (!seekBoth(state, 0)) {
       print("Seek error while processing beginning of drive\n");
       ok = false;
-    } else if (!copyChunk(state, FillerLength)) {
+    } else if (!copyChunk(state, state.firstSectorSize)) {
       print("I/O error while processing beginning of drive\n");
       ok = false;
     }

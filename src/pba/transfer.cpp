@@ -102,7 +102,7 @@ bool copyChunk(TransferState& state, std::uint32_t size) {
   }
   if (state.firstSectorPending) {
     state.firstSectorPending = false;
-    std::fill_n(state.buffer.begin(), FillerLength, FillerByte);
+    std::fill_n(state.buffer.begin(), std::min(state.firstSectorSize, size), FillerByte);
   }
   const os::Transfer written =
       withRetries([&] { return os.writeFile(state.driveHandle.get(), state.buffer.data(), size); });
@@ -157,6 +157,13 @@ bool compareChunk(TransferState& state, std::uint32_t size) {
     return false;
   }
   return true;
+}
+
+std::uint32_t firstSectorSize(std::uint32_t bytesPerSector) {
+  const bool powerOfTwo = (bytesPerSector & (bytesPerSector - 1)) == 0;
+  return powerOfTwo && bytesPerSector >= FillerLength && bytesPerSector <= ChunkSize
+             ? bytesPerSector
+             : FillerLength;
 }
 
 void pause(std::uint32_t ms) {

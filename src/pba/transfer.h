@@ -17,6 +17,8 @@ namespace pbaloader {
 
 inline constexpr std::uint32_t ChunkSize = 8192;
 inline constexpr std::uint8_t FillerByte = 0x77;
+// The filler covers the drive's first logical sector; 512 bytes when the
+// drive's sector size is unknown.
 inline constexpr std::uint32_t FillerLength = 512;
 inline constexpr int ChunkTries = 3;
 inline constexpr std::uint32_t ChunkRetryPauseMs = 1000;
@@ -60,7 +62,14 @@ struct TransferState {
   std::uint32_t bytesTransferred = 0;
   // The next copied chunk has its first sector replaced by FillerByte.
   bool firstSectorPending = false;
+  // Bytes of that first sector: one whole logical sector of the drive.
+  std::uint32_t firstSectorSize = FillerLength;
 };
+
+// The length of the drive's first sector that a raw write may cover: the
+// logical sector size the drive reported when it is a power of two from 512
+// up to ChunkSize, else FillerLength.
+std::uint32_t firstSectorSize(std::uint32_t bytesPerSector);
 
 // The image file, read and write access, shared; a single try. Invalid on failure.
 FileHandle openImageFile(std::string_view path);

@@ -1,6 +1,7 @@
 #include "pba/validate.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "common/console.h"
 #include "pba/transfer.h"
@@ -71,8 +72,11 @@ bool validateImage(const std::string& drivePath, const LoaderOptions& options) {
     if (!ok) break;
     compared += size;
     remaining -= size;
-    progress.update(
-        static_cast<int>(static_cast<float>(compared) / static_cast<float>(length) * 100.0f));
+    // The percentage is taken against the length as a signed 32-bit value:
+    // from 2 GiB on that is negative, and no percentage is shown.
+    if (length <= std::numeric_limits<std::int32_t>::max())
+      progress.update(
+          static_cast<int>(static_cast<float>(compared) / static_cast<float>(length) * 100.0f));
   }
   state.imageHandle.close();
   state.driveHandle.close();

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ class CleanDiskTest : public ::testing::Test {
 
 TEST_F(CleanDiskTest, RunsTheSystemUtilityOnTheSelectedDiskAndRemovesTheScript) {
   prepare();
-  EXPECT_TRUE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Done);
   EXPECT_EQ(shell().commandLines, std::vector<std::string>{CommandLine});
   EXPECT_EQ(shell().programsRun, std::vector<std::string>{Utility});
   EXPECT_EQ(shell().scriptsRun, std::vector<std::string>{"select disk 1\nclean\n"});
@@ -83,14 +84,14 @@ TEST_F(CleanDiskTest, PlantedUtilityInTheWorkingDirectoryNeverRuns) {
   prepare();
   for (const char* name : {"diskpart.exe", "diskpart.com", "diskpart.bat", "diskpart.cmd"})
     std::ofstream(work() / name) << "MZ";
-  EXPECT_TRUE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Done);
   EXPECT_EQ(shell().programsRun, std::vector<std::string>{Utility});
 }
 
 TEST_F(CleanDiskTest, SystemDirectoryWithBlanksIsQuoted) {
   prepare(machineWith({{"systemDirectory", "C:\\Sys Dir\\System32"}}));
   std::ofstream(work() / "diskpart.exe") << "MZ";
-  EXPECT_TRUE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Done);
   EXPECT_EQ(
       shell().commandLines,
       std::vector<std::string>{"\"C:\\Sys Dir\\System32\\diskpart.exe\" /s s.txt >NUL 2>NUL"});
@@ -118,7 +119,7 @@ TEST(CleanCommandLine, NamesTheUtilityUnderTheSystemDirectoryOrNothing) {
 
 TEST_F(CleanDiskTest, AnotherProcessCannotRewriteTheScriptBeforeTheUtilityReadsIt) {
   prepare(machineWith({{"shell", {{"rewriteScript", "select disk 0\nclean\n"}}}}));
-  EXPECT_TRUE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Done);
   EXPECT_EQ(shell().scriptsRun, std::vector<std::string>{"select disk 1\nclean\n"});
   EXPECT_TRUE(untouched(0));
   EXPECT_FALSE(fs::exists(work() / "s.txt"));
@@ -139,7 +140,7 @@ TEST_F(CleanDiskTest, ScriptProblemsSkipTheUtility) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     prepare(machineWith({{"fileFaults", c.fileFaults}}));
-    EXPECT_FALSE(loader_.cleanDisk());
+    EXPECT_EQ(loader_.cleanDisk(), Cleaning::Skipped);
     EXPECT_TRUE(shell().commandLines.empty());
     EXPECT_TRUE(untouched(1));
     EXPECT_EQ((*sim_)->files.openHandleCount(), 0u);
@@ -153,7 +154,7 @@ TEST_F(CleanDiskTest, PathThatDoesNotEndWithTheDiskNumberIsNotCleaned) {
   (*sim_)->registerDevice(u"\\\\.\\SIMDISKALIAS",
                           sim::DeviceNode{sim::DeviceNode::Kind::RawDisk, 1, 0});
   ASSERT_EQ(queryDiskNumber(loader_.selectedDrive.path), 1u);
-  EXPECT_FALSE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Skipped);
   EXPECT_TRUE(shell().commandLines.empty());
   EXPECT_TRUE(untouched(1));
   EXPECT_FALSE(fs::exists(work() / "s.txt")) << "the script that was created does not stay";
@@ -163,19 +164,29 @@ TEST_F(CleanDiskTest, WorkingDirectoryThatIsNotWritableSkipsTheCleaning) {
   prepare();
   fs::permissions(work(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  EXPECT_FALSE(loader_.cleanDisk());
+  EXPECT_EQ(loader_.cleanDisk(), Cleaning::Skipped);
   fs::permissions(work(), fs::perms::owner_write, fs::perm_options::add);
   EXPECT_TRUE(shell().commandLines.empty());
   EXPECT_TRUE(untouched(1));
 }
 
-TEST_F(CleanDiskTest, ExistingScriptIsReplacedAndRemoved) {
-  prepare();
-  std::ofstream(work() / "s.txt") << "select disk 0\nclean\nselect disk 0\nclean\n";
-  EXPECT_TRUE(loader_.cleanDisk());
-  EXPECT_EQ(shell().scriptsRun, std::vector<std::string>{"select disk 1\nclean\n"});
-  EXPECT_TRUE(untouched(0));
-  EXPECT_FALSE(fs::exists(work() / "s.txt"));
+TEST_F(CleanDiskTest, ExistingFileNamedLikeTheScriptIsLeftAloneAndStopsTheOperation) {
+  // Even a file the user cannot see as a script, such as the image itself.
+  const std::string theirs = "select disk 0\nclean\nthe user's own bytes";
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    prepare();
+    std::ofstream(work() / "s.txt") << theirs;
+    if (readOnly)
+      fs::permissions(work() / "s.txt", fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(loader_.cleanDisk(), Cleaning::ScriptInTheWay);
+    EXPECT_TRUE(shell().commandLines.empty());
+    EXPECT_TRUE(untouched(1));
+    std::ifstream in(work() / "s.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), theirs);
+    EXPECT_EQ((*sim_)->files.openHandleCount(), 0u);
+    fs::permissions(work() / "s.txt", fs::perms::owner_write, fs::perm_options::add);
+  }
 }
 
 TEST_F(CleanDiskTest, QueryDiskNumberNeedsTheWholeAnswer) {

@@ -243,6 +243,7 @@ TEST(SendAta, ScsiAnswerWithoutDescriptorSucceedsWithoutRegisters) {
   p.data = data.data();
   p.dataLength = 512;
   p.direction = 1;
+  p.lengthField = 2;
   EXPECT_TRUE(device->sendATA(p, &regs));
   EXPECT_EQ(regs.status, 0x00);  // nothing was returned to fill in
   EXPECT_EQ(data[510], 0xA5);    // the data still arrived
@@ -262,6 +263,79 @@ TEST(SendAta, RegistersOf48BitCommandsComeFromTheDescriptor) {
   EXPECT_EQ(regs.sectorCountExt, 0x12);
   EXPECT_EQ(regs.lbaLowExt, 0x34);
   EXPECT_EQ(regs.status, 0x50);
+}
+
+// One ATA PASS-THROUGH(16) straight through sendSCSI, so that the answer on
+// the wire can be read whatever the tool makes of it.
+SCSIRet rawPassThrough(SystemDevice& device, std::uint8_t byte1, std::uint8_t byte2,
+                       std::uint8_t count, std::uint8_t command, std::uint32_t length) {
+  alignas(4) std::array<std::uint8_t, 1024> data{};
+  SCSIPacket p;
+  const std::uint8_t cdb[16] = {0x85, byte1, byte2, 0, 0, 0,    count,  0,
+                                0,    0,     0,     0, 0, 0xE0, command};
+  std::copy(std::begin(cdb), std::end(cdb), p.cdb);
+  p.cdbLength = 16;
+  p.data = length != 0 ? data.data() : nullptr;
+  p.dataLength = length;
+  p.direction = length != 0 ? 1 : 0;
+  SCSIRet ret;
+  device.sendSCSI(p, &ret);
+  return ret;
+}
+
+// A translation moves what T_LENGTH, BYT_BLOK and T_TYPE name, in the
+// direction T_DIR names, not whatever buffer the host set up.
+TEST(SatTranslation, HonoursTheLengthFieldsOfTheCommandBlock) {
+  const struct {
+    const char* name;
+    std::uint8_t byte2;  // CK_COND off; T_DIR, BYT_BLOK, T_LENGTH
+    std::uint32_t status, transferred;
+  } cases[] = {
+      {"one 512-byte block named in COUNT", 0x0E, 0, 512},
+      {"one byte named in COUNT", 0x0A, 0, 1},
+      {"length from the transport: what IDENTIFY has", 0x0B, 0, 512},
+      {"data command without a length", 0x08, 2, 0},
+      {"T_DIR says to the device", 0x06, 2, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceBench bench(UsbSata);
+    auto device = bench.open(DriveInfo::TransportScsi);
+    const SCSIRet ret = rawPassThrough(*device, 0x08, c.byte2, 1, 0xEC, 1024);  // PIO in
+    EXPECT_EQ(ret.scsiStatus, c.status);
+    EXPECT_EQ(ret.transferred, c.transferred);
+    if (c.status == 2) {
+      EXPECT_EQ(ret.sense[2], 0x05);
+      EXPECT_EQ(ret.sense[12], 0x24);
+      EXPECT_EQ(ret.sense[15], 0xC0) << "field pointer into the command block";
+      EXPECT_EQ(ret.sense[17], 2);
+    }
+  }
+}
+
+// A bridge with D_SENSE 0 returns the registers in fixed-format sense: ERROR,
+// STATUS, DEVICE and COUNT in INFORMATION, the LBA in COMMAND-SPECIFIC
+// INFORMATION, under RECOVERED ERROR and ATA PASS THROUGH INFORMATION AVAILABLE.
+TEST(SatTranslation, FixedFormatSenseCarriesTheRegistersAndTheToolDoesNotDecodeIt) {
+  sim::Json fixed = UsbSata;
+  fixed["descriptorSense"] = false;
+  DeviceBench bench(fixed);
+  auto device = bench.open(DriveInfo::TransportScsi);
+  // CHECK POWER MODE, non-data, 48-bit, CK_COND: the drive answers in COUNT.
+  const SCSIRet ret = rawPassThrough(*device, 0x07, 0x20, 0, 0xE5, 0);
+  EXPECT_EQ(ret.scsiStatus, 2u);
+  EXPECT_EQ(Bytes(ret.sense, ret.sense + 18), (Bytes{0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0xFF, 10,
+                                                     0x80, 0, 0, 0, 0x00, 0x1D, 0, 0, 0, 0}));
+
+  // The tool reads registers only from the descriptor format: such a bridge
+  // does not carry ATA commands for it, so the drive is known through SCSI.
+  ATAPacket p;
+  p.command = 0xE5;
+  ATARetReg regs;
+  EXPECT_FALSE(device->sendATA(p, &regs));
+  EXPECT_EQ(device->lastError(), Error::Failed);
+  std::array<std::uint8_t, 512> data{};
+  EXPECT_FALSE(device->ataIdentify(data.data(), true));
 }
 
 TEST(AtaIdentify, MisalignedBufferGoesThroughABounceBuffer) {

@@ -93,6 +93,10 @@ TEST(SendScsi, SenseDataDecidesTheResult) {
       {"recovered error", {0x70, 0x00, 0x01}, Error::Ok},
       {"no sense", {0x70, 0x00, 0x00}, Error::Ok},
       {"descriptor format recovered", {0x72, 0x01, 0x00, 0x1D}, Error::Ok},
+      // Descriptor format keeps the key in byte 1; byte 2 is the ASC there.
+      {"descriptor format illegal request", {0x72, 0x05, 0x00, 0x00}, Error::Failed},
+      {"descriptor format hardware error", {0x72, 0x04, 0x01, 0x00}, Error::HardwareError},
+      {"deferred descriptor format", {0x73, 0x01, 0x04, 0x00}, Error::Failed},
       {"hardware error", {0x70, 0x00, 0x04}, Error::HardwareError},
       {"illegal request", {0x70, 0x00, 0x05}, Error::Failed},
       {"deferred error", {0x71, 0x00, 0x01}, Error::Failed},
@@ -192,6 +196,38 @@ TEST(ScsiIdentify, FailsWhenNeitherCapacityCommandAnswers) {
   EXPECT_FALSE(device->scsiIdentify(id));
 }
 
+// A refusal in descriptor format, or an answer too short to hold the
+// fields, is no capacity: READ CAPACITY(10) is asked instead.
+TEST(ScsiIdentify, RefusedOrShortReadCapacity16FallsBackToReadCapacity10) {
+  const struct {
+    const char* name;
+    sim::Json answer;
+  } cases[] = {
+      {"illegal request in descriptor format",
+       {{"cdb", {0x9E}}, {"sense", {0x72, 0x05, 0x20, 0x00}}}},
+      {"good with no data", {{"cdb", {0x9E}}, {"status", 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Json d = Stick;
+    d["scsiAnswers"] = {c.answer};
+    DeviceBench bench(d, 8ull << 20, 4096);
+    auto device = bench.open();
+    ScsiIdentity id;
+    ASSERT_TRUE(device->scsiIdentify(id));
+    EXPECT_EQ(id.blockLength, 4096u);
+    EXPECT_EQ(id.lastLba, (8ull << 20) / 4096 - 1);
+    ASSERT_EQ(bench.log().size(), 4u);
+    EXPECT_EQ(testing::cdbOf(bench.log()[3])[0], 0x25);
+  }
+  sim::Json none = Stick;
+  none["scsiAnswers"] = {{{"cdb", {0x9E}}, {"status", 0}}, {{"cdb", {0x25}}, {"status", 0}}};
+  DeviceBench bench(none);
+  auto device = bench.open();
+  ScsiIdentity id;
+  EXPECT_FALSE(device->scsiIdentify(id));
+}
+
 TEST(ReadSectors, SendsRead16WithBigEndianFieldsAndGetsTheDiskBytes) {
   DeviceBench bench(Stick);
   const std::array<std::uint8_t, 4> pattern = {0xDE, 0xAD, 0xBE, 0xEF};
@@ -203,6 +239,20 @@ TEST(ReadSectors, SendsRead16WithBigEndianFieldsAndGetsTheDiskBytes) {
             (Bytes{0x88, 0x00, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 2, 0, 0}));
   EXPECT_EQ(testing::sptdOf(bench.log()[0]).dataTransferLength, 1024u);
   EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), buffer.begin()));
+}
+
+// The transfer is whole logical blocks of the drive's own size; a buffer
+// that is not is refused, as real drives do.
+TEST(ReadSectors, MovesWholeBlocksOfTheDrivesSectorSize) {
+  DeviceBench bench(Stick, 8ull << 20, 4096);
+  auto device = bench.open();
+  alignas(4) std::array<std::uint8_t, 4096> buffer{};
+  EXPECT_FALSE(device->readSectors(buffer.data(), 0, 1)) << "sector size not known yet: 512";
+  ASSERT_TRUE(device->identify());
+  EXPECT_EQ(device->drive().bytesPerSector, 4096u);
+  bench.log().clear();
+  EXPECT_TRUE(device->readSectors(buffer.data(), 0, 1));
+  EXPECT_EQ(testing::sptdOf(bench.log()[0]).dataTransferLength, 4096u);
 }
 
 TEST(SendNvme, IdentifyQueryAsksForTheControllerAndCopiesItsData) {
@@ -425,6 +475,20 @@ TEST(BridgeNvme, OtherFailuresEndTheProbe) {
   auto unknown = bridge.open();
   EXPECT_FALSE(unknown->bridgeIdentifyController(data.data()));
   EXPECT_TRUE(bridge.log().empty());
+}
+
+// The bridge probe reaching a USB-to-SATA bridge is read as ATA
+// PASS-THROUGH(12) with an invalid protocol and refused as a SAT layer does.
+TEST(BridgeNvme, SataBridgeRefusesTheProbeAsAnInvalidField) {
+  DeviceBench bench({{"kind", "sat"}, {"model", "Sim SATA SSD"}});
+  auto device = bench.open(DriveInfo::TransportScsi);
+  std::array<std::uint8_t, 4096> data{};
+  EXPECT_FALSE(device->bridgeIdentifyController(data.data()));
+  EXPECT_EQ(device->lastError(), Error::Failed);
+  ASSERT_EQ(bench.log().size(), 1u) << "the data command is never sent";
+  const auto& sense = device->lastScsiResult().sense;
+  EXPECT_EQ(Bytes(sense, sense + 18),
+            (Bytes{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00, 0, 0xC0, 0x00, 0x01}));
 }
 
 TEST(BridgeNvme, VerdictCountsTextFieldsAndNamespaces) {

@@ -80,6 +80,24 @@ TEST(Identify, TranslatedIdentifyKeepsAtaUnlessTheBridgeIsQuorin) {
   }
 }
 
+// A bridge with D_SENSE 0 returns the ATA registers in fixed-format sense,
+// which the ATA path does not read: the drive is known by what the bridge
+// says of itself through SCSI, not by its own IDENTIFY strings.
+TEST(Identify, BridgeWithFixedFormatSenseIsKnownThroughScsi) {
+  const auto id = identifyDrive({{"kind", "sat"},
+                                 {"descriptorSense", false},
+                                 {"model", "Sim Portable SSD"},
+                                 {"serial", "SAT77"},
+                                 {"firmware", "FW9"}});
+  ASSERT_TRUE(id.result);
+  EXPECT_EQ(id.drive.interfaceType, DriveInfo::InterfaceScsi);
+  EXPECT_EQ(id.drive.transport, DriveInfo::TransportScsi);
+  EXPECT_EQ(id.drive.model, "SATA Bridge");
+  EXPECT_EQ(id.drive.serialNumber, "SAT77");  // the unit serial page
+  EXPECT_EQ(id.drive.firmwareRevision, "0100");
+  EXPECT_EQ(id.drive.lastLba, (64ull << 20) / 512 - 1);
+}
+
 TEST(Identify, FailedIntegrityFallsThroughToScsi) {
   const auto id = identifyDrive({{"kind", "sat"},
                                  {"badIntegrity", "checksum"},

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/listing.h"
+#include "app/loader.h"
 #include "common/console.h"
 #include "platform/winconst.h"
 #include "support/drives_fixture.h"
@@ -238,6 +240,55 @@ TEST(DialogueRuns, AnswersOnOneLineLeadToTheClearOfTheChosenDrive) {
   EXPECT_EQ(out.substr(0, head.size()), head);
   EXPECT_TRUE(out.ends_with("Clearing PBA data: 100% \nPBA data cleared\n")) << out;
   EXPECT_EQ(sim->shell.scriptsRun, std::vector<std::string>{"select disk 2\nclean\n"});
+}
+
+TEST(DialogueRuns, WritesTheDriveTheMenuShowedWhateverItsNeighboursModelsRead) {
+  auto description = usbDrivesMachine();
+  description["disks"][1]["device"]["model"] = "\\\\.\\physicaldrive2";
+  description["disks"][1]["device"]["kind"] = "sat";
+  SimMachine sim(description);
+  fs::create_directories(sim.host() / "c" / "Work");
+  const std::uint8_t seed = 0xAB;
+  for (int disk : {1, 2}) ASSERT_TRUE(sim->disks[disk].store->write(4096, &seed, 1));
+  sim->console.stdinText = "2 2 YES\n";
+  PbaLoader loader;
+  loader.runInteractive();
+  EXPECT_TRUE(sim.output().ends_with("PBA data cleared\n")) << sim.output();
+  EXPECT_EQ(sim->shell.scriptsRun, std::vector<std::string>{"select disk 2\nclean\n"});
+  std::uint8_t first = 0, second = 0;
+  ASSERT_TRUE(sim->disks[1].store->read(4096, &first, 1));
+  ASSERT_TRUE(sim->disks[2].store->read(4096, &second, 1));
+  EXPECT_EQ(first, seed) << "the drive whose model reads like the path is untouched";
+  EXPECT_EQ(second, 0);
+  // What the warning named travels to the write.
+  ASSERT_TRUE(loader.confirmedDrive.has_value());
+  EXPECT_EQ(loader.confirmedDrive->path, "\\\\.\\PHYSICALDRIVE2");
+  EXPECT_EQ(loader.confirmedDrive->serialNumber, "S2");
+}
+
+// A stick swapped while the question was open: the path now leads to
+// another drive, and nothing may be written to it.
+TEST(DialogueRuns, DriveThatIsNoLongerTheConfirmedOneIsNotWritten) {
+  for (const bool load : {true, false}) {
+    SCOPED_TRACE(load ? "load" : "clear");
+    SimMachine sim(usbDrivesMachine());
+    fs::create_directories(sim.host() / "c" / "Work");
+    std::vector<std::uint8_t> before(8192, 0xAB);
+    ASSERT_TRUE(sim->disks[2].store->write(0, before.data(), before.size()));
+    PbaLoader loader;
+    loader.options.driveName = "\\\\.\\PHYSICALDRIVE2";
+    loader.options.imagePath = "C:\\Work\\pba_x.bin";
+    loader.confirmedDrive = usableUsbDrives()[1];
+    loader.confirmedDrive->serialNumber = "S9";  // the stick that was there before
+    load ? loader.loadImage() : loader.clearImage();
+    EXPECT_EQ(sim.output(), std::string(load ? "\nLoading PBA data\n" : "\nClearing PBA data\n") +
+                                "\nThe drive at \\\\.\\PHYSICALDRIVE2 is no longer Sim Stick "
+                                "[S/N: S9]; nothing was written\n");
+    EXPECT_TRUE(sim->shell.commandLines.empty());
+    std::vector<std::uint8_t> after(8192);
+    ASSERT_TRUE(sim->disks[2].store->read(0, after.data(), after.size()));
+    EXPECT_EQ(after, before);
+  }
 }
 
 TEST(DialogueRuns, LoadOpensTheChosenFileByItsFullPath) {

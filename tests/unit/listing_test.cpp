@@ -127,6 +127,42 @@ TEST_P(SelectDrive, MatchesWholeModelOrPathOfAUsableDrive) {
 INSTANTIATE_TEST_SUITE_P(Cases, SelectDrive, ::testing::ValuesIn(LookupCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Models are free text (40 characters of IDENTIFY) and may read like device paths.
+TEST(SelectDriveRecord, APathNamesExactlyOneDriveWhateverTheModelsRead) {
+  auto description = usbDrivesMachine();
+  description["disks"][1]["device"]["model"] = "\\\\.\\physicaldrive2";
+  description["disks"][1]["device"]["kind"] = "sat";
+  description["disks"][2]["device"]["model"] = "\\\\.\\PHYSICALDRIVE9";
+  description["disks"][2]["device"]["kind"] = "sat";
+  description["disks"][4]["device"]["model"] = "\\\\.\\PHYSICALDRIVE0";
+  description["disks"][4]["device"]["kind"] = "sat";
+  const struct {
+    const char* name;
+    const char* path;  // nullptr: not found
+  } cases[] = {
+      {"\\\\.\\PHYSICALDRIVE2", "\\\\.\\PHYSICALDRIVE2"},
+      {"\\\\.\\physicaldrive2", "\\\\.\\PHYSICALDRIVE2"},
+      {"\\\\.\\PHYSICALDRIVE1", "\\\\.\\PHYSICALDRIVE1"},
+      // The fixed disk's path names the fixed disk, not the stick whose model reads like it.
+      {"\\\\.\\PHYSICALDRIVE0", nullptr},
+      // No drive has this path: it is a model like any other.
+      {"\\\\.\\physicaldrive9", "\\\\.\\PHYSICALDRIVE2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine sim(description);
+    PbaLoader loader;
+    loader.options.driveName = c.name;
+    if (c.path != nullptr) {
+      loader.selectDrive();
+      EXPECT_EQ(loader.selectedDrive.path, c.path);
+      continue;
+    }
+    EXPECT_THROW(loader.selectDrive(), ProcessExit);
+    EXPECT_EQ(sim.output(), "Drive \"" + std::string(c.name) + "\" not found\n");
+  }
+}
+
 TEST(SelectDriveRecord, CopiesTheWholeRecord) {
   SimMachine sim(usbDrivesMachine());
   PbaLoader loader;

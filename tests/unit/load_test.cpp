@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "pba/transfer.h"
 #include "support/drives_fixture.h"
 #include "support/sim_fixture.h"
 
@@ -32,36 +33,51 @@ std::uint64_t furthestByte(const std::vector<sim::IoRecord>& writes) {
   return end;
 }
 
+// The filler and the last write cover the drive's whole first logical sector:
+// raw drives take whole sectors only.
 TEST(LoadWrites, FillerFirstRealFirstSectorLastNothingPastTheRegion) {
-  SimMachine sim(fileBackedStick());
-  const fs::path image = sim.host() / "c" / "Work" / "pba_img.bin";
-  fs::create_directories(image.parent_path());
-  {
-    std::ofstream out(image, std::ios::binary);
-    out << std::string(512, '\x11');
-  }
-  fs::resize_file(image, Region + MiB);
+  for (const std::uint32_t sector : {512u, 4096u}) {
+    SCOPED_TRACE(sector);
+    auto description = fileBackedStick();
+    description["disks"][1]["sectorSize"] = sector;
+    SimMachine sim(description);
+    const fs::path image = sim.host() / "c" / "Work" / "pba_img.bin";
+    fs::create_directories(image.parent_path());
+    {
+      std::ofstream out(image, std::ios::binary);
+      out << std::string(4096, '\x11');
+    }
+    fs::resize_file(image, Region + MiB);
 
-  EXPECT_EQ(sim.run({"-d", "\\\\.\\PHYSICALDRIVE1", "-load", "C:\\Work\\pba_img.bin"}), 0);
-  EXPECT_TRUE(afterBanner(sim.output()).ends_with("\nPBA file written\n"));
+    EXPECT_EQ(sim.run({"-d", "\\\\.\\PHYSICALDRIVE1", "-load", "C:\\Work\\pba_img.bin"}), 0);
+    EXPECT_TRUE(afterBanner(sim.output()).ends_with("\nPBA file written\n")) << sim.output();
 
-  const auto& writes = sim->files.diskLog(1).writes;
-  // The cleaning's 8 KiB of zeros, 32,768 chunks, then the first sector.
-  ASSERT_EQ(writes.size(), 1u + 32768u + 1u);
-  EXPECT_EQ(writes[0].offset, 0u);
-  EXPECT_EQ(writes[0].size, 8192u);
-  for (std::size_t i = 1; i <= 32768; ++i) {
-    ASSERT_EQ(writes[i].offset, (i - 1) * 8192) << i;
-    ASSERT_EQ(writes[i].size, 8192u) << i;
+    const auto& writes = sim->files.diskLog(1).writes;
+    // The cleaning's 8 KiB of zeros, 32,768 chunks, then the first sector.
+    ASSERT_EQ(writes.size(), 1u + 32768u + 1u);
+    EXPECT_EQ(writes[0].offset, 0u);
+    EXPECT_EQ(writes[0].size, 8192u);
+    for (std::size_t i = 1; i <= 32768; ++i) {
+      ASSERT_EQ(writes[i].offset, (i - 1) * 8192) << i;
+      ASSERT_EQ(writes[i].size, 8192u) << i;
+    }
+    EXPECT_EQ(writes.back().offset, 0u);
+    EXPECT_EQ(writes.back().size, sector);
+    EXPECT_TRUE(writes.back().ok);
+    EXPECT_EQ(furthestByte(writes), Region);
+    std::vector<std::uint8_t> head(4096);
+    ASSERT_TRUE(sim->disks[1].store->read(0, head.data(), head.size()));
+    EXPECT_EQ(head, std::vector<std::uint8_t>(4096, 0x11)) << "no filler byte is left";
+    EXPECT_EQ(sim->files.openHandleCount(), 0u);
   }
-  EXPECT_EQ(writes.back().offset, 0u);
-  EXPECT_EQ(writes.back().size, 512u);
-  EXPECT_TRUE(writes.back().ok);
-  EXPECT_EQ(furthestByte(writes), Region);
-  std::uint8_t first = 0;
-  ASSERT_TRUE(sim->disks[1].store->read(0, &first, 1));
-  EXPECT_EQ(first, 0x11);
-  EXPECT_EQ(sim->files.openHandleCount(), 0u);
+}
+
+TEST(LoadWrites, FirstSectorSizeIsOneWholePlausibleSector) {
+  const struct {
+    std::uint32_t reported, used;
+  } cases[] = {{512, 512}, {4096, 4096}, {8192, 8192}, {0, 512},
+               {520, 512}, {256, 512},   {16384, 512}, {0xFFFFFFFF, 512}};
+  for (const auto& c : cases) EXPECT_EQ(firstSectorSize(c.reported), c.used) << c.reported;
 }
 
 // The drive gives out just when the real first sector is due: the cleaning

@@ -101,5 +101,64 @@ TEST(SimDevice, SectorSizeIsAPowerOfTwoFrom512) {
   }
 }
 
+// USB storage names a drive from INQUIRY, as Windows does: a bridge answers
+// for itself, so neither the model nor the firmware of the drive behind it
+// reaches the management service.
+TEST(SimDevice, UsbDrivesAreNamedFromInquiryInTheService) {
+  const struct {
+    const char* kind;
+    Identity service;
+  } cases[] = {
+      {"scsi", {"USB Sim Stick USB Device", "S-1", "F1"}},
+      {"sat", {"USB SATA Bridge USB Device", "S-1", "0100"}},
+      {"nvme-bridge", {"USB NVMe Bridge USB Device", "S-1", "0100"}},
+      {"ata", {"Sim Stick", "S-1", "F1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    testing::SimMachine m(testing::oneDisk(
+        {{"kind", c.kind}, {"model", "Sim Stick"}, {"serial", "S-1"}, {"firmware", "F1"}}));
+    const Identity service = serviceSays();
+    EXPECT_EQ(service.model, c.service.model);
+    EXPECT_EQ(service.serial, c.service.serial);
+    EXPECT_EQ(service.firmware, c.service.firmware);
+  }
+  // The INQUIRY fields as sent: cut to their widths, padding dropped.
+  testing::SimMachine m(testing::oneDisk({{"kind", "scsi"},
+                                          {"vendor", "LongVendorName"},
+                                          {"product", "A Product Of Many Words"},
+                                          {"revision", "1.2345"}}));
+  const Identity service = serviceSays();
+  EXPECT_EQ(service.model, "LongVend A Product Of Man USB Device");
+  EXPECT_EQ(service.firmware, "1.23");
+}
+
+// A forgotten removal policy never makes a drive on its own controller usable.
+TEST(SimDevice, RemovalPolicyDefaultsByKind) {
+  const struct {
+    Json device;
+    std::uint32_t policy;
+  } cases[] = {
+      {{{"kind", "ata"}}, win::CmRemovalPolicyExpectNoRemoval},
+      {{{"kind", "nvme"}}, win::CmRemovalPolicyExpectNoRemoval},
+      {{{"kind", "sat"}}, win::CmRemovalPolicyExpectSurpriseRemoval},
+      {{{"kind", "scsi"}}, win::CmRemovalPolicyExpectSurpriseRemoval},
+      {{{"kind", "nvme-bridge"}}, win::CmRemovalPolicyExpectSurpriseRemoval},
+      {Json::object(), win::CmRemovalPolicyExpectSurpriseRemoval},
+      {Json(), win::CmRemovalPolicyExpectSurpriseRemoval},  // no device at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device.dump());
+    Json description = testing::oneDisk(c.device);
+    description["disks"][0].erase("removalPolicy");
+    testing::SimMachine m(description);
+    EXPECT_EQ(m->disks[0].removalPolicy, c.policy);
+  }
+  Json kept = testing::oneDisk({{"kind", "ata"}});
+  kept["disks"][0]["removalPolicy"] = 3;
+  testing::SimMachine m(kept);
+  EXPECT_EQ(m->disks[0].removalPolicy, 3u) << "a policy that is given wins";
+}
+
 }  // namespace
 }  // namespace pbaloader

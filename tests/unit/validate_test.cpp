@@ -219,5 +219,25 @@ TEST(Validate, RegionBeyondTheImageEndFails) {
   }
 }
 
+// The percentage is taken against the length as a signed 32-bit value: from
+// 2 GiB on that is negative and no percentage line appears. Each run compares
+// the 128 MiB the image holds past the header, then the image ends.
+TEST(Validate, ProgressStopsShowingFromTwoGiBOn) {
+  const struct {
+    std::uint32_t payload;
+    std::string progress;
+  } cases[] = {
+      {0x7FFFFFFFu - 2048, progress(6)},  // 2 GiB - 1: 128 MiB are 6 %
+      {0x80000000u - 2048, ""},           // 2 GiB
+      {0xFFFFFFFFu, ""},                  // past 4 GiB
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.payload);
+    ValidateRig r(header(HeaderMagic, 0, c.payload));
+    EXPECT_FALSE(r.run());
+    EXPECT_EQ(r.m.output(), "\n" + c.progress + "\nRead failed\n");
+  }
+}
+
 }  // namespace
 }  // namespace pbaloader

@@ -25,7 +25,7 @@ Json twoDisks() {
        {{{"number", 0},
          {"size", 1 << 30},
          {"removalPolicy", 1},
-         {"device", {{"model", "Internal SSD"}, {"serialNumber", "S0"}}}},
+         {"device", {{"kind", "ata"}, {"model", "Internal SSD"}, {"serialNumber", "S0"}}}},
         {{"number", 1},
          {"size", 64 << 20},
          {"device", {{"model", "Stick"}, {"serialNumber", "S1"}, {"firmwareRevision", "1.00"}}}}}}};
@@ -152,7 +152,8 @@ TEST(WmiSession, SelectsOneDriveByItsEscapedDeviceId) {
                    u"DeviceID='\\\\\\\\.\\\\PHYSICALDRIVE1'");
     WmiObject* object = query.next(Infinite);
     ASSERT_NE(object, nullptr);
-    EXPECT_EQ(object->getString(u"Model"), "Stick");
+    // USB storage names the drive as "<vendor> <product> USB Device".
+    EXPECT_EQ(object->getString(u"Model"), "USB Stick USB Device");
     EXPECT_EQ(object->getString(u"SerialNumber"), "S1");
     EXPECT_EQ(object->getString(u"FirmwareRevision"), std::nullopt) << "not selected";
     EXPECT_EQ(object->lastResult(), win::HresultBadArguments) << "present but null";

@@ -3,7 +3,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/sim/devices/device_model.h"
 #include "platform/sim/devices/recorded_device.h"
+#include "platform/winconst.h"
 
 namespace pbaloader::sim {
 namespace {
@@ -71,7 +73,13 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
       disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
       disk.size = entry.value("size", std::uint64_t{64} << 20);
       disk.sectorSize = entry.value("sectorSize", 512u);
-      disk.removalPolicy = entry.value("removalPolicy", 3u);
+      // A drive on its own controller is fixed, a USB one may go at any time:
+      // a forgotten key never makes an internal disk usable.
+      const std::string kind = deviceKind(entry.value("device", Json::object()));
+      disk.removalPolicy =
+          entry.value("removalPolicy", kind == "ata" || kind == "nvme"
+                                           ? win::CmRemovalPolicyExpectNoRemoval
+                                           : win::CmRemovalPolicyExpectSurpriseRemoval);
       disk.description = entry;
       if (entry.contains("backing")) {
         std::filesystem::path backing = entry.at("backing").get<std::string>();

@@ -168,6 +168,17 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
     const auto text = identityText(device, key);
     setProperty(drive, property, text ? textVariant(utf8ToWide(machine, *text)) : nullVariant());
   }
+  // USB storage names a drive from what INQUIRY reported, the bridge's
+  // answer when there is one, not from the drive behind it.
+  const DeviceModel* model = machine.storage.model(machine.diskIndexByNumber(disk.number));
+  if (model != nullptr && model->usb()) {
+    const std::string vendor = model->inquiryVendor();
+    const std::string name =
+        (vendor.empty() ? "" : vendor + " ") + model->inquiryProduct() + " USB Device";
+    setProperty(drive, u"Model", textVariant(utf8ToWide(machine, name)));
+    setProperty(drive, u"FirmwareRevision",
+                textVariant(utf8ToWide(machine, model->inquiryRevision())));
+  }
   setProperty(drive, u"BytesPerSector", int32Variant(static_cast<std::int32_t>(disk.sectorSize)));
   setProperty(drive, u"Size", textVariant(asciiWide(std::to_string(disk.size))));
   setProperty(drive, u"MediaType",

@@ -25,6 +25,7 @@ struct HostPartition {
   std::string name;          // GPT partition name
   std::string fsType;        // file system or other signature found on it, empty if none
   std::vector<std::string> mountPoints;  // where it is mounted now, in mount-table order
+  bool operator==(const HostPartition&) const = default;
 };
 
 struct HostDisk {
@@ -40,6 +41,12 @@ struct HostDisk {
   bool usesLibata = false;  // an ATA device behind libata (SATA/PATA), so SAT pass-through works
   // Identity as the kernel reports it (sysfs device/vendor, model, rev,
   // serial, firmware_rev, wwid; udev properties where present), blanks trimmed.
+  // SCSI-attached disks: INQUIRY vendor, model and revision, serial from the
+  // unit serial VPD page (firmware = revision). libata disks: model, serial
+  // and firmware from IDENTIFY DEVICE (the ATA information VPD page). NVMe:
+  // the controller's model, serial, firmware_rev. MMC: manfid, name, serial,
+  // fwrev. virtio-blk: serial only. usb-storage reads no VPD pages, so a
+  // stick behind it has no serial here; its USB serial is usbSerial.
   std::string vendor, model, revision, serial, firmware;
   std::optional<std::uint16_t> usbVendorId, usbProductId;  // the USB device's idVendor/idProduct
   std::string usbSerial;                                   // the USB device's iSerial text
@@ -47,6 +54,14 @@ struct HostDisk {
   std::uint32_t mbrSignature = 0;
   std::string gptDiskId;                  // lower case, no braces
   std::vector<HostPartition> partitions;  // in partition-number order
+  // A signature on the whole disk (a stick formatted without a partition
+  // table) and where the whole disk itself is mounted.
+  std::string fsType;
+  std::vector<std::string> mountPoints;
+  // Devices stacked on the disk or its partitions (dm-0, md127): they hold
+  // it even where nothing is mounted.
+  std::vector<std::string> holders;
+  bool operator==(const HostDisk&) const = default;
 };
 
 // Where the scanner reads the kernel's data; tests point it at recorded trees.

@@ -168,7 +168,10 @@ ScsiOutcome DeviceModel::ataPassThrough(const std::uint8_t* cdb, std::uint8_t cd
   const std::uint8_t protocol = (cdb[1] >> 1) & 0x0F;
   tf.lba48 = sixteen && (cdb[1] & 0x01) != 0;
   const bool checkCondition = (cdb[2] & 0x20) != 0;
-  const bool fromDevice = (cdb[2] & 0x08) != 0;
+  const bool fromDevice = (cdb[2] & 0x08) != 0;     // T_DIR
+  const bool inBlocks = (cdb[2] & 0x04) != 0;       // BYT_BLOK
+  const bool logicalBlocks = (cdb[2] & 0x10) != 0;  // T_TYPE
+  const std::uint8_t lengthField = cdb[2] & 0x03;   // T_LENGTH
   if (sixteen) {
     tf.previous[0] = cdb[3];
     tf.current[0] = cdb[4];
@@ -191,24 +194,63 @@ ScsiOutcome DeviceModel::ataPassThrough(const std::uint8_t* cdb, std::uint8_t cd
     tf.current[5] = cdb[8];
     tf.current[6] = cdb[9];
   }
-  // Protocols 4/5 are PIO in/out, 6 DMA, 12 FPDMA, 3 non-data: the direction
-  // bit and the data phase the host set up must agree.
+  // Protocols 4/5 are PIO in/out, 6 DMA, 12 FPDMA, 3 non-data; any other
+  // (a reset, or a vendor command block read as this one) is refused the way
+  // Linux's translation refuses it, pointing at byte 1.
   const bool dataProtocol = protocol == 4 || protocol == 5 || protocol == 6 || protocol == 12;
-  if (protocol != 3 && !dataProtocol) return {2, fixedSense(5, 0x24), 0};
-  if (dataProtocol && direction != (fromDevice ? 1 : 2)) return {2, fixedSense(5, 0x24), 0};
+  if (protocol != 3 && !dataProtocol) return {2, invalidFieldSense(1), 0};
+  // The direction bit and the data phase the host set up must agree, and a
+  // data command must say where its length is.
+  if (dataProtocol && (direction != (fromDevice ? 1 : 2) || lengthField == 0))
+    return {2, invalidFieldSense(2), 0};
 
-  const std::uint32_t moved =
-      executeAta(tf, data, dataProtocol ? length : 0, dataProtocol ? direction : 0);
+  // The length the command block gives: in FEATURES or COUNT, counted in
+  // bytes, 512-byte blocks or logical sectors; T_LENGTH 3 takes the host's.
+  std::uint32_t ataLength = 0;
+  if (dataProtocol) {
+    const std::uint32_t field =
+        lengthField == 1   ? tf.current[0] | (tf.lba48 ? tf.previous[0] << 8 : 0)
+        : lengthField == 2 ? tf.current[1] | (tf.lba48 ? tf.previous[1] << 8 : 0)
+                           : length;
+    const std::uint32_t unit = lengthField == 3 || !inBlocks ? 1
+                               : logicalBlocks               ? sectorSize()
+                                                             : 512;
+    ataLength =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{field} * unit, length));
+  }
+
+  const std::uint32_t moved = executeAta(tf, data, ataLength, dataProtocol ? direction : 0);
   const std::uint8_t status = tf.current[6];
   const bool failed = (status & 0x01) != 0 || (status & 0xE0) == 0;
   if (!checkCondition && !failed) return {0, {}, moved};
 
+  const std::uint8_t key = failed ? 0x0B : 0x01;   // ABORTED COMMAND or RECOVERED ERROR
+  const std::uint8_t ascq = failed ? 0x00 : 0x1D;  // ATA PASS THROUGH INFORMATION AVAILABLE
+  if (!descriptorSense_) {
+    // Fixed format (D_SENSE 0): the registers in the INFORMATION and
+    // COMMAND-SPECIFIC INFORMATION fields, the upper bytes only flagged.
+    std::vector<std::uint8_t> sense = fixedSense(key, 0x00, ascq);
+    sense[3] = tf.current[0];
+    sense[4] = status;
+    sense[5] = tf.current[5];
+    sense[6] = tf.current[1];
+    const bool countUpper = tf.lba48 && tf.previous[1] != 0;
+    const bool lbaUpper =
+        tf.lba48 && (tf.previous[2] != 0 || tf.previous[3] != 0 || tf.previous[4] != 0);
+    sense[8] = static_cast<std::uint8_t>((tf.lba48 ? 0x80 : 0) | (countUpper ? 0x40 : 0) |
+                                         (lbaUpper ? 0x20 : 0));
+    sense[9] = tf.current[2];
+    sense[10] = tf.current[3];
+    sense[11] = tf.current[4];
+    return {2, sense, moved};
+  }
+
   // Descriptor-format sense with the ATA Status Return descriptor.
   std::vector<std::uint8_t> sense(22, 0);
   sense[0] = 0x72;
-  sense[1] = failed ? 0x0B : 0x01;  // ABORTED COMMAND or RECOVERED ERROR
+  sense[1] = key;
   sense[2] = 0x00;
-  sense[3] = failed ? 0x00 : 0x1D;  // ATA PASS THROUGH INFORMATION AVAILABLE
+  sense[3] = ascq;
   sense[7] = 14;
   sense[8] = 0x09;
   sense[9] = 0x0C;

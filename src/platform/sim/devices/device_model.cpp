@@ -81,9 +81,21 @@ std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::ui
   return sense;
 }
 
+std::string deviceKind(const nlohmann::json& device) {
+  return device.is_object() ? device.value("kind", std::string("scsi")) : std::string("scsi");
+}
+
+std::vector<std::uint8_t> invalidFieldSense(std::uint16_t cdbByte) {
+  auto sense = fixedSense(IllegalRequest, InvalidFieldInCdb);
+  sense[15] = 0xC0;  // SKSV, the error is in the command block
+  sense[16] = static_cast<std::uint8_t>(cdbByte >> 8);
+  sense[17] = static_cast<std::uint8_t>(cdbByte);
+  return sense;
+}
+
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
-    : machine_(machine), disk_(disk), kind_(kindOf(d.value("kind", std::string("scsi")))) {
-  if (d.value("kind", std::string()) == "recorded") {
+    : machine_(machine), disk_(disk), kind_(kindOf(deviceKind(d))) {
+  if (deviceKind(d) == "recorded") {
     recorded_ = RecordedDrive::load(d, machine.baseDir);
     kind_ = recorded_->standIn();
   }
@@ -95,12 +107,17 @@ DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
   std::string vendor = "USB", product = model_.substr(0, 16), revision = firmware_.substr(0, 4);
   if (kind_ == Kind::Ata) vendor = "ATA";
   if (kind_ == Kind::Nvme) vendor = "NVMe";
-  if (bridge) product = kind_ == Kind::Sat ? "SATA Bridge" : "NVMe Bridge";
+  // A bridge reports its own product and revision, never the drive's firmware.
+  if (bridge) {
+    product = kind_ == Kind::Sat ? "SATA Bridge" : "NVMe Bridge";
+    revision = "0100";
+  }
   vendor_ = d.value("vendor", vendor);
   product_ = d.value("product", product);
   revision_ = d.value("revision", revision);
   unitSerial_ = d.value("unitSerial", serial_);
   readCapacity16_ = d.value("readCapacity16", true);
+  descriptorSense_ = d.value("descriptorSense", true);
   if (d.contains("ataStatus")) ataStatus_ = d.at("ataStatus").get<std::uint8_t>();
   ataError_ = d.value("ataError", std::uint8_t{0});
   badIntegrity_ = d.value("badIntegrity", std::string());
@@ -154,6 +171,20 @@ std::uint32_t DeviceModel::interceptIoctl(std::uint32_t code) {
   return 0;
 }
 
+namespace {
+
+std::string paddedField(const std::string& text, std::size_t width) {
+  std::string field = text.substr(0, std::min(width, text.size()));
+  while (!field.empty() && field.back() == ' ') field.pop_back();
+  return field;
+}
+
+}  // namespace
+
+std::string DeviceModel::inquiryVendor() const { return paddedField(vendor_, 8); }
+std::string DeviceModel::inquiryProduct() const { return paddedField(product_, 16); }
+std::string DeviceModel::inquiryRevision() const { return paddedField(revision_, 4); }
+
 std::uint64_t DeviceModel::sectorCount() const {
   const auto& disk = machine_.disks[disk_];
   return disk.size / disk.sectorSize;
@@ -162,6 +193,7 @@ std::uint64_t DeviceModel::sectorCount() const {
 std::uint32_t DeviceModel::sectorSize() const { return machine_.disks[disk_].sectorSize; }
 
 bool DeviceModel::usb() const {
+  if (recorded_) return recorded_->bus() == "usb";
   return kind_ == Kind::Sat || kind_ == Kind::Scsi || kind_ == Kind::NvmeBridge;
 }
 
@@ -258,8 +290,11 @@ ScsiOutcome DeviceModel::scsiCommon(const std::uint8_t* cdb, std::uint8_t* data,
       if (lba + blocks > sectorCount()) return checkCondition(IllegalRequest, LbaOutOfRange);
       if (direction != (write ? 2 : 1) && blocks != 0)
         return checkCondition(IllegalRequest, InvalidFieldInCdb);
-      const auto bytes =
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks * sectorSize(), length));
+      // Blocks move whole: a buffer that is not whole logical blocks, or too
+      // small for the blocks asked, ends the command without data.
+      if (blocks != 0 && (length % sectorSize() != 0 || blocks * sectorSize() > length))
+        return checkCondition(IllegalRequest, InvalidFieldInCdb);
+      const auto bytes = static_cast<std::uint32_t>(blocks * sectorSize());
       const bool done = write ? disk.store->write(lba * sectorSize(), data, bytes)
                               : disk.store->read(lba * sectorSize(), data, bytes);
       if (!done) return checkCondition(0x03, 0x11);  // MEDIUM ERROR, unrecovered read error

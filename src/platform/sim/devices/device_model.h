@@ -40,6 +40,14 @@ class DeviceModel {
 
   Kind kind() const { return kind_; }
   bool isNvme() const { return kind_ == Kind::Nvme; }
+  // Attached through USB storage (a stick or a bridge).
+  bool usb() const;
+  // What INQUIRY reports (the bridge for itself, the stick for itself, the
+  // driver's translation for a drive on its own controller), each field cut
+  // to its width and without its padding, as Windows reads it.
+  std::string inquiryVendor() const;
+  std::string inquiryProduct() const;
+  std::string inquiryRevision() const;
 
   // The error code the next control code fails with before it reaches the
   // drive (a vanished device, a scripted failure); 0 when it goes through.
@@ -98,13 +106,14 @@ class DeviceModel {
                             int direction);
   std::uint64_t sectorCount() const;
   std::uint32_t sectorSize() const;
-  bool usb() const;
 
   Machine& machine_;
   int disk_;
   Kind kind_ = Kind::Scsi;
   std::string model_, serial_, firmware_, vendor_, product_, revision_, unitSerial_;
   bool readCapacity16_ = true;
+  // Sense of ATA PASS-THROUGH results: descriptor format (D_SENSE 1) or fixed.
+  bool descriptorSense_ = true;
   std::optional<std::uint8_t> ataStatus_;
   std::uint8_t ataError_ = 0;
   std::string badIntegrity_;
@@ -126,6 +135,9 @@ class DeviceModel {
   std::shared_ptr<const RecordedDrive> recorded_;  // kind "recorded": the drive's answers
 };
 
+// The kind a "device" object names; "scsi" when it names none.
+std::string deviceKind(const nlohmann::json& device);
+
 // An identity text of a description's "device" object under its canonical key
 // ("model", "serial", "firmware"); "serialNumber" and "firmwareRevision" are
 // read when the canonical key is missing. Absent when neither is there, so
@@ -134,5 +146,8 @@ std::optional<std::string> identityText(const nlohmann::json& device, const std:
 
 // Fixed-format sense data (70h) with a sense key and additional sense code.
 std::vector<std::uint8_t> fixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0);
+// ILLEGAL REQUEST, INVALID FIELD IN CDB, fixed format, with the sense-key
+// specific field pointer naming the command block's byte.
+std::vector<std::uint8_t> invalidFieldSense(std::uint16_t cdbByte);
 
 }  // namespace pbaloader::sim

@@ -128,7 +128,9 @@ void completeRecordedDisk(Json& entry, const std::filesystem::path& baseDir) {
   const auto drive = RecordedDrive::load(entry.at("device"), baseDir);
   if (!entry.contains("size")) entry["size"] = drive->sizeBytes();
   if (!entry.contains("sectorSize")) entry["sectorSize"] = drive->blockSize();
-  if (!entry.contains("removalPolicy")) entry["removalPolicy"] = drive->bus() == "usb" ? 3 : 1;
+  if (!entry.contains("removalPolicy"))
+    entry["removalPolicy"] = drive->bus() == "usb" ? win::CmRemovalPolicyExpectSurpriseRemoval
+                                                   : win::CmRemovalPolicyExpectNoRemoval;
   const Json identity = drive->windowsIdentity();
   Json& device = entry["device"];
   for (auto it = identity.begin(); it != identity.end(); ++it)
@@ -215,8 +217,14 @@ Json RecordedDrive::windowsIdentity() const {
       if ((s.cdb[1] & 1) != 0 && s.cdb[2] == 0x80 && s.data.size() > 4) serial = &s;
     }
     if (inquiry != nullptr) {
-      put("model", fieldText(inquiry->data, 8, 8) + " " + fieldText(inquiry->data, 16, 16) +
-                       (bus_ == "usb" ? " USB Device" : " SCSI Disk Device"));
+      // The INQUIRY fields the storage stack names the drive from (a USB
+      // drive's name is built there, from the same fields).
+      put("vendor", fieldText(inquiry->data, 8, 8));
+      put("product", fieldText(inquiry->data, 16, 16));
+      put("revision", fieldText(inquiry->data, 32, 4));
+      if (bus_ != "usb")
+        put("model", fieldText(inquiry->data, 8, 8) + " " + fieldText(inquiry->data, 16, 16) +
+                         " SCSI Disk Device");
       put("firmware", fieldText(inquiry->data, 32, 4));
     }
     if (serial != nullptr) put("serial", fieldText(serial->data, 4, serial->data[3]));

@@ -41,11 +41,12 @@ class RecordedDrive {
   // The model kind that carries the recording: which control codes the
   // storage stack lets through for this bus.
   DeviceModel::Kind standIn() const;
-  // Model, serial number and firmware revision as Windows names the drive:
-  // IDENTIFY DEVICE strings for ATA buses, Identify Controller fields for
-  // NVMe, INQUIRY and the unit serial number page for SCSI ("<vendor>
-  // <product> USB Device" or "... SCSI Disk Device"). Keys without an answer
-  // are left out.
+  // What Windows names the drive from, as a device object's keys: model,
+  // serial number and firmware revision from IDENTIFY DEVICE on ATA buses,
+  // from Identify Controller on NVMe; on SCSI buses the INQUIRY vendor,
+  // product and revision, the unit serial number page, and the model
+  // "<vendor> <product> SCSI Disk Device" (a USB drive's name is built by the
+  // storage stack). Keys without an answer are left out.
   nlohmann::json windowsIdentity() const;
 
   // The recorded answer to a command block; nullopt when the stand-in model
