@@ -20,6 +20,7 @@ file(GLOB_RECURSE PBA_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+list(FILTER PBA_TEST_SOURCES EXCLUDE REGEX ".*/conformance_env_linux\\.cpp$")
 add_executable(pbaloader-tests ${PBA_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/native_main.cpp)
 target_include_directories(pbaloader-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(pbaloader-tests PRIVATE
@@ -36,12 +37,36 @@ if(PBA_E2E_RUNNER)
   add_test(NAME e2e-scenarios
     COMMAND ${PBA_E2E_RUNNER} $<TARGET_FILE:pbaloader-sim> ${CMAKE_SOURCE_DIR}/tests/e2e)
 endif()
+
+# pbaloader on the real drives of a Linux host: the simulated machine's
+# Windows semantics over the host's disks (src/platform/linux).
 include(${CMAKE_SOURCE_DIR}/cmake/linux-scan.cmake)
+file(GLOB PBA_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/linux/*.cpp)
+list(FILTER PBA_LINUX_SOURCES EXCLUDE REGEX ".*/linux_main\\.cpp$")
+add_library(pbalinux STATIC ${PBA_LINUX_SOURCES})
+target_link_libraries(pbalinux PUBLIC pbasim pbalinuxscan)
+
+add_executable(pbaloader ${CMAKE_SOURCE_DIR}/src/platform/linux/linux_main.cpp)
+target_link_libraries(pbaloader PRIVATE pbalinux)
+
+# The host's own tests, and the conformance tables run against the host machine.
+file(GLOB PBA_LINUX_TESTS CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/tests/linux/*_test.cpp ${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp)
+add_executable(pbaloader-linux-tests ${PBA_LINUX_TESTS}
+  ${CMAKE_SOURCE_DIR}/tests/support/conformance_env_linux.cpp
+  ${CMAKE_SOURCE_DIR}/tests/support/sim_fixture.cpp ${CMAKE_SOURCE_DIR}/tests/linux/loop_device.cpp
+  ${CMAKE_SOURCE_DIR}/tests/native_main.cpp)
+target_include_directories(pbaloader-linux-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_definitions(pbaloader-linux-tests PRIVATE
+  PBA_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PBA_LINUX_EXE="$<TARGET_FILE:pbaloader>")
+target_link_libraries(pbaloader-linux-tests PRIVATE pbalinux GTest::gtest Threads::Threads)
+# Loop devices are claimed one at a time: two tests may be handed the same free one.
+gtest_discover_tests(pbaloader-linux-tests DISCOVERY_TIMEOUT 60 PROPERTIES RESOURCE_LOCK loop-devices)
 
 # pbaloader-identify: the tool's identification of named drives as JSON, for
 # the proving ground's judge (tests/proving/judge). Test-only.
 add_executable(pbaloader-identify ${CMAKE_SOURCE_DIR}/tests/proving/identify_drives.cpp)
-target_link_libraries(pbaloader-identify PRIVATE pbasim)
+target_link_libraries(pbaloader-identify PRIVATE pbalinux)
 add_test(NAME proving-identify
   COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/identify_test $<TARGET_FILE:pbaloader-identify>
     ${CMAKE_SOURCE_DIR}/examples/machines/usb-sticks.json)

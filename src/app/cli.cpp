@@ -82,7 +82,25 @@ void failUsage() {
   endProcess(-1);
 }
 
+namespace {
+
+std::string modulePath() {
+  const os::ModuleFileName module = os::current().getModuleFileNameW(ModuleNameCapacity);
+  os::WStringView path(module.text);
+  path = path.substr(0, module.returned);
+  // A truncated path ends in the buffer's terminating null; it is no part of the name.
+  return toUtf8(path.substr(0, path.find(u'\0')));
+}
+
+std::string fileNameOf(const std::string& path) {
+  const auto slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 std::string usageText() {
+  const std::string module = modulePath();
   return fmt::format(
       "{0}\n"
       "Usage\n"
@@ -93,20 +111,13 @@ std::string usageText() {
       "-d <\"drive model\" or path> # drive model name or path\n"
       "-load <path to PBA file> # initialize the pba setup drive\n"
       "-clear                       # clear the PBA setup drive\n"
-      "Example: {1} -d \\\\.\\PHYSICALDRIVEX -load PBA.pkg\n"
+      "Example: {1} -d {2} -load PBA.pkg\n"
       "{0}",
-      Rule, programFileName());
+      Rule, fileNameOf(module),
+      // A program started from a Linux path runs on Linux, where drives are device nodes.
+      module.starts_with('/') ? "/dev/sdX" : "\\\\.\\PHYSICALDRIVEX");
 }
 
-std::string programFileName() {
-  const os::ModuleFileName module = os::current().getModuleFileNameW(ModuleNameCapacity);
-  os::WStringView path(module.text);
-  path = path.substr(0, module.returned);
-  // A truncated path ends in the buffer's terminating null; it is no part of the name.
-  path = path.substr(0, path.find(u'\0'));
-  const std::string name = toUtf8(path);
-  const auto slash = name.find_last_of("\\/");
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
+std::string programFileName() { return fileNameOf(modulePath()); }
 
 }  // namespace pbaloader

@@ -37,10 +37,13 @@ const std::error_category& windowsCategory() {
   throw std::system_error(static_cast<int>(code), windowsCategory(), what);
 }
 
-WString joinPath(const WString& folder, const WString& below) {
+// Linux paths start at "/" and are joined with it; Windows paths with "\\".
+char16_t separatorOf(WStringView path) { return !path.empty() && path[0] == u'/' ? u'/' : u'\\'; }
+
+WString joinPath(const WString& folder, const WString& below, char16_t separator) {
   if (below.empty()) return folder;
   WString out = folder;
-  if (!out.empty() && out.back() != u'\\') out.push_back(u'\\');
+  if (!out.empty() && out.back() != separator) out.push_back(separator);
   return out + below;
 }
 
@@ -72,8 +75,9 @@ bool isImageFileName(const std::string& name) {
 }
 
 std::string imageDirectoryPrefix(const std::string& startDirectory) {
-  if (!startDirectory.empty() && startDirectory.back() == '\\') return startDirectory;
-  return startDirectory + "\\";
+  const char separator = !startDirectory.empty() && startDirectory[0] == '/' ? '/' : '\\';
+  if (!startDirectory.empty() && startDirectory.back() == separator) return startDirectory;
+  return startDirectory + separator;
 }
 
 std::vector<std::string> findImageFiles() {
@@ -81,6 +85,7 @@ std::vector<std::string> findImageFiles() {
   const auto cwd = os.getCurrentDirectoryW();
   if (cwd.value.empty()) throwSearchError(cwd.error, "cannot read the current directory");
   const WString& start = cwd.value;
+  const char16_t separator = separatorOf(start);
 
   // Depth first without recursion: a folder's entries are visited in listed
   // order, and a sub-folder's entries right after the sub-folder itself.
@@ -90,7 +95,7 @@ std::vector<std::string> findImageFiles() {
     std::size_t next = 0;
   };
   auto list = [&](const WString& relative) {
-    const WString folder = joinPath(start, relative);
+    const WString folder = joinPath(start, relative, separator);
     auto listing = os.listDirectoryW(folder);
     if (listing.error != 0)
       throwSearchError(listing.error,
@@ -109,8 +114,9 @@ std::vector<std::string> findImageFiles() {
     }
     const os::DirEntry entry = level.entries[level.next++];
     if (entry.name == u"." || entry.name == u"..") continue;
-    const WString relative = joinPath(level.relative, entry.name);
-    if (isImageFileName(toUtf8(entry.name))) found.push_back(toUtf8(joinPath(start, relative)));
+    const WString relative = joinPath(level.relative, entry.name, separator);
+    if (isImageFileName(toUtf8(entry.name)))
+      found.push_back(toUtf8(joinPath(start, relative, separator)));
     // Links and junctions may lead anywhere, even back up: listed, not entered.
     if (entry.directory && !entry.reparsePoint) stack.push_back(list(relative));
   }

@@ -6,6 +6,7 @@
 #include "app/loader.h"
 #include "common/console.h"
 #include "common/text.h"
+#include "discovery/wmi.h"
 #include "pba/transfer.h"
 #include "platform/layout/storage_device_number.h"
 #include "platform/platform.h"
@@ -52,6 +53,21 @@ bool safeOnCommandLine(std::string_view text) {
 
 bool endsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// A Windows disk path carries its number (\\.\PHYSICALDRIVE3). A Linux device
+// node (/dev/sdb, /dev/mmcblk0) does not, and a digit at its end is no disk
+// number: there the management service's drive of that index must be the node.
+bool pathNamesDisk(const std::string& path, std::uint32_t number) {
+  if (!path.starts_with('/')) return endsWith(path, fmt::format("{}", number));
+  auto session = WmiSession::open(u"ROOT\\CIMV2");
+  WmiQuery query(*session, u"SELECT * FROM Win32_DiskDrive");
+  while (WmiObject* object = query.next(win::WbemInfinite)) {
+    const auto index = object->getInt32(u"Index");
+    if (!index || static_cast<std::uint32_t>(*index) != number) continue;
+    return object->getString(u"DeviceID") == path;
+  }
+  return false;
 }
 
 // Writes the script through the handle it was created with, then reopens it
@@ -118,7 +134,7 @@ Cleaning PbaLoader::cleanDisk() {
     return created.error == win::ErrorFileExists ? Cleaning::ScriptInTheWay : Cleaning::Skipped;
   FileHandle script(created.value);
   const auto number = queryDiskNumber(selectedDrive.path);
-  const bool ran = number && endsWith(selectedDrive.path, fmt::format("{}", *number)) &&
+  const bool ran = number && pathNamesDisk(selectedDrive.path, *number) &&
                    writeAndHoldScript(script, cleanScriptText(*number));
   if (ran) os.runSystemCommand(*commandLine);
   script.close();

@@ -41,14 +41,14 @@ TEST_F(DirectoryListing, TrailingSeparatorListsTheSameFolder) {
   const os::WString folder = env().makeFolder();
   env().makeFile(folder, u"x.pkg", "x");
   const auto plain = platform().listDirectoryW(folder);
-  const auto slashed = platform().listDirectoryW(folder + u"\\");
+  const auto slashed = platform().listDirectoryW(folder + env().separator);
   ASSERT_EQ(plain.error, 0u);
   ASSERT_EQ(slashed.error, 0u);
   EXPECT_EQ(namesOf(plain.value), namesOf(slashed.value));
 }
 
 TEST_F(DirectoryListing, MissingFolderFailsWithPathNotFound) {
-  const auto listing = platform().listDirectoryW(env().makeFolder() + u"\\missing");
+  const auto listing = platform().listDirectoryW(env().makeFolder() + env().separator + u"missing");
   EXPECT_EQ(listing.error, win::ErrorPathNotFound);
   EXPECT_TRUE(listing.value.empty());
 }
@@ -65,6 +65,7 @@ TEST_F(DirectoryListing, FileIsNotAFolder) {
 class ProcessDirectories : public ConformanceTest {};
 
 TEST_F(ProcessDirectories, CurrentAndSystemAreAbsolute) {
+  PBA_SKIP_ON_LINUX_HOST("the current directory is a Linux path; LinuxHost tests check it");
   for (const auto& r : {platform().getCurrentDirectoryW(), platform().getSystemDirectoryW()}) {
     ASSERT_EQ(r.error, 0u);
     ASSERT_GE(r.value.size(), 3u);

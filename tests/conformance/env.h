@@ -27,8 +27,11 @@ class Env {
                                std::string_view bytes, bool readOnly = false) = 0;
   // The path of the running executable, as the system reports it.
   virtual os::WString modulePath() = 0;
-  bool sim = false;   // the simulated machine
-  bool wine = false;  // the real Win32 implementation under Wine
+  bool sim = false;               // the simulated machine
+  bool wine = false;              // the real Win32 implementation under Wine
+  bool linuxHost = false;         // the simulated machine over a real Linux host
+  os::WString separator = u"\\";  // between a folder and a name in its paths
+  std::string diskPathPrefix = "\\\\.\\PHYSICALDRIVE";  // how a disk's device path starts
 };
 
 // The environment of this build (defined once per build).
@@ -49,6 +52,12 @@ class ConformanceTest : public ::testing::Test {
 #define PBA_SKIP_UNDER_WINE(why)                                                       \
   do {                                                                                 \
     if (::pbaloader::conformance::env().wine) GTEST_SKIP() << "Wine differs: " << why; \
+  } while (0)
+
+// Skips a row where the Linux host deliberately differs from Windows; say why.
+#define PBA_SKIP_ON_LINUX_HOST(why)                                                       \
+  do {                                                                                    \
+    if (::pbaloader::conformance::env().linuxHost) GTEST_SKIP() << "Linux host: " << why; \
   } while (0)
 
 }  // namespace pbaloader::conformance

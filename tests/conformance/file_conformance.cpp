@@ -26,7 +26,7 @@ class Steps {
   ~Steps() {
     for (Handle h : open_) p_.closeHandle(h);
   }
-  WString path(std::u16string_view name) const { return folder_ + u"\\" + WString(name); }
+  WString path(std::u16string_view name) const { return folder_ + env().separator + WString(name); }
   const WString& folder() const { return folder_; }
 
   // "open ok", "open ok 183" or "open fail <error>"; keeps the handle.
@@ -97,7 +97,8 @@ const std::vector<Row>& rows() {
        "open fail 2; open fail 2"},
       {"missing folder",
        [](Env&, Steps& s) {
-         s.open(s.path(u"nodir\\x.bin"), win::GenericRead, ShareRW, win::OpenExisting);
+         s.open(s.path(u"nodir") + env().separator + u"x.bin", win::GenericRead, ShareRW,
+                win::OpenExisting);
        },
        "open fail 3"},
       {"read-only file refuses write access, allows read",

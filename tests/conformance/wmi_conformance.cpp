@@ -12,10 +12,12 @@ namespace {
 constexpr std::int32_t Infinite = win::WbemInfinite;
 
 bool startsWithPhysicalDrive(const std::string& id) {
-  const std::string prefix = "\\\\.\\PHYSICALDRIVE";
+  const std::string& prefix = env().diskPathPrefix;
   if (id.size() <= prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(id[i])) != prefix[i]) return false;
+    if (std::toupper(static_cast<unsigned char>(id[i])) !=
+        std::toupper(static_cast<unsigned char>(prefix[i])))
+      return false;
   return true;
 }
 

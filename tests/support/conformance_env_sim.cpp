@@ -44,16 +44,7 @@ class SimEnv final : public Env {
     std::string relative = narrow(path.substr(3));
     std::replace(relative.begin(), relative.end(), '\\', '/');
     const std::filesystem::path host = root_->path() / relative;
-    {
-      std::ofstream out(host, std::ios::binary);
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    if (readOnly)
-      std::filesystem::permissions(host,
-                                   std::filesystem::perms::owner_write |
-                                       std::filesystem::perms::group_write |
-                                       std::filesystem::perms::others_write,
-                                   std::filesystem::perm_options::remove);
+    testing::writeHostFile(host, bytes, readOnly);
     return path;
   }
   os::WString modulePath() override { return machine_->modulePath; }

@@ -1,6 +1,7 @@
 #include "support/sim_fixture.h"
 
 #include <atomic>
+#include <fstream>
 #include <random>
 
 #include "app/entry.h"
@@ -18,6 +19,19 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+void writeHostFile(const std::filesystem::path& path, std::string_view bytes, bool readOnly) {
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  if (readOnly)
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
 }
 
 SimMachine::SimMachine(const sim::Json& description) {

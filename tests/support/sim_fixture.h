@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -22,6 +23,9 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Writes a host file with these bytes, without write permission when asked.
+void writeHostFile(const std::filesystem::path& path, std::string_view bytes, bool readOnly);
 
 // A machine built from a JSON description, installed as the current platform
 // for the lifetime of the object. Relative host paths in the description are

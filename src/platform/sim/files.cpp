@@ -105,26 +105,6 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::uint32_t errorOfErrno(int e) {
-  switch (e) {
-    case ENOENT:
-      return win::ErrorFileNotFound;
-    case ENOTDIR:
-      return win::ErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return win::ErrorAccessDenied;
-    case EEXIST:
-      return win::ErrorFileExists;
-    case ENOSPC:
-      return 112;  // ERROR_DISK_FULL
-    default:
-      return win::ErrorGenFailure;
-  }
-}
-
 bool readOnlyMode(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
 std::optional<std::uint64_t> optionalOffset(const nlohmann::json& j, const char* key) {
@@ -177,6 +157,44 @@ bool sameDeviceObject(const OpenObject& a, OpenObject::Kind kind, int disk,
 }
 
 }  // namespace
+
+std::uint32_t windowsErrorOfErrno(int error) {
+  switch (error) {
+    case 0:
+      return win::ErrorSuccess;
+    case ENOENT:
+      return win::ErrorFileNotFound;
+    case ENOTDIR:
+      return win::ErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return win::ErrorAccessDenied;
+    case EBUSY:
+      return win::ErrorSharingViolation;
+    case EEXIST:
+      return win::ErrorFileExists;
+    case EINVAL:
+      return win::ErrorInvalidParameter;
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    case EIO:
+      return win::ErrorIoDevice;
+    case ETIMEDOUT:
+      return win::ErrorTimeout;
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+      return win::ErrorDeviceNotConnected;  // a stick pulled out
+    case ENOTTY:
+      return win::ErrorInvalidFunction;  // a control code the device does not know
+    case ENOMEM:
+      return win::ErrorNotEnoughMemory;
+    default:
+      return win::ErrorGenFailure;
+  }
+}
 
 IoFaults IoFaults::fromJson(const nlohmann::json& j) {
   IoFaults f;
@@ -233,7 +251,24 @@ IoFaults& FileSystem::fileFaults(os::WStringView windowsPath) {
   return fileFaults_[upperAscii(absolutePath(windowsPath))];
 }
 
+bool FileSystem::isDevice(os::WStringView path) const {
+  if (machine_.posixPaths) return machine_.findDevice(path) != nullptr;
+  return isDevicePath(path);
+}
+
+os::WString FileSystem::posixAbsolutePath(os::WStringView input) const {
+  // A drive-letter path names nothing on this machine and is kept as it is.
+  if (isDevice(input) || hasDriveLetter(input) || startsWith(input, u"\\\\"))
+    return os::WString(input);
+  std::filesystem::path p(hostText(input));
+  if (p.is_relative()) p = std::filesystem::path(hostText(machine_.currentDirectory)) / p;
+  std::string text = p.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return std::filesystem::path(text).u16string();
+}
+
 os::WString FileSystem::absolutePath(os::WStringView input) const {
+  if (machine_.posixPaths) return posixAbsolutePath(input);
   os::WString p(input);
   std::replace(p.begin(), p.end(), u'/', u'\\');
   if (isDevicePath(p)) return p;
@@ -291,6 +326,10 @@ std::string FileSystem::hostText(os::WStringView text) const {
 
 std::optional<std::filesystem::path> FileSystem::hostPathOf(os::WStringView windowsPath) const {
   const os::WString abs = absolutePath(windowsPath);
+  if (machine_.posixPaths) {
+    if (abs.empty() || abs[0] != u'/') return std::nullopt;
+    return std::filesystem::path(hostText(abs));
+  }
   if (!hasDriveLetter(abs)) return std::nullopt;
   auto drive = machine_.drives.find(static_cast<char>(upper(abs[0])));
   if (drive == machine_.drives.end()) return std::nullopt;
@@ -338,7 +377,7 @@ os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32
 
   if (path.empty()) {
     error = win::ErrorPathNotFound;
-  } else if (isDevicePath(path)) {
+  } else if (isDevice(path)) {
     const DeviceNode* node = machine_.findDevice(path);
     if (node == nullptr) {
       error = win::ErrorFileNotFound;
@@ -363,6 +402,8 @@ os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32
                    return sameDeviceObject(o, object.kind, object.disk, object.partition);
                  })) {
         error = win::ErrorSharingViolation;
+      } else if (object.kind != OpenObject::Kind::Volume) {
+        error = machine_.disks.at(static_cast<std::size_t>(node->disk)).store->claim(access, share);
       }
     }
   } else {
@@ -429,7 +470,7 @@ os::Result<os::Handle> FileSystem::createFileW(os::WStringView path, std::uint32
         flags |= hostWritable ? O_RDWR : O_RDONLY;
         state->fd = ::open(host->c_str(), flags, 0666);
         if (state->fd < 0) {
-          error = errorOfErrno(errno);
+          error = windowsErrorOfErrno(errno);
         } else {
           if (create && (flagsAndAttributes & win::FileAttributeReadonly))
             ::fchmod(state->fd, 0444);
@@ -504,7 +545,7 @@ os::Transfer FileSystem::readFile(os::Handle handle, void* buffer, std::uint32_t
       const ssize_t n =
           ::pread(o->host->fd, out + done, count - done, static_cast<off_t>(o->position + done));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return {false, 0, errorOfErrno(errno)};
+      if (n < 0) return {false, 0, windowsErrorOfErrno(errno)};
       if (n == 0) break;  // end of file: a short count, not an error
       done += static_cast<std::uint32_t>(n);
     }
@@ -557,7 +598,7 @@ os::Transfer FileSystem::writeFile(os::Handle handle, const void* buffer, std::u
       const ssize_t n =
           ::pwrite(o->host->fd, in + done, count - done, static_cast<off_t>(at + done));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return finish({false, done, errorOfErrno(errno)});
+      if (n < 0) return finish({false, done, windowsErrorOfErrno(errno)});
       done += static_cast<std::uint32_t>(n);
     }
   }
@@ -608,14 +649,19 @@ os::FilePointer FileSystem::setFilePointer(os::Handle handle, std::int32_t low,
 }
 
 os::Status FileSystem::closeHandle(os::Handle handle) {
-  if (handles_.erase(handle) == 0) return {false, win::ErrorInvalidHandle};
+  auto it = handles_.find(handle);
+  if (it == handles_.end()) return {false, win::ErrorInvalidHandle};
+  if (isRawIo(it->second))
+    machine_.disks.at(static_cast<std::size_t>(it->second.disk))
+        .store->release(it->second.access, it->second.share);
+  handles_.erase(it);
   return {true, 0};
 }
 
 os::Status FileSystem::deleteFileW(os::WStringView path) {
   path = path.substr(0, path.find(u'\0'));
   if (path.empty()) return {false, win::ErrorPathNotFound};
-  if (isDevicePath(path))
+  if (isDevice(path))
     return {false, machine_.findDevice(path) ? win::ErrorAccessDenied : win::ErrorFileNotFound};
   auto host = hostPathOf(path);
   struct stat parentSt {};
@@ -629,7 +675,7 @@ os::Status FileSystem::deleteFileW(os::WStringView path) {
     if (o.host && o.host->device == st.st_dev && o.host->inode == st.st_ino &&
         (o.share & win::FileShareDelete) == 0)
       return {false, win::ErrorSharingViolation};
-  if (::unlink(host->c_str()) != 0) return {false, errorOfErrno(errno)};
+  if (::unlink(host->c_str()) != 0) return {false, windowsErrorOfErrno(errno)};
   return {true, 0};
 }
 

@@ -25,6 +25,12 @@ namespace pbaloader::sim {
 class Machine;
 struct HostFileState;
 
+// The Windows error code a failed host call stands for (ENOENT 2, ENOTDIR 3,
+// EACCES/EPERM/EISDIR/EROFS 5, EBUSY 32, EEXIST 80, EINVAL 87, ENOSPC 112,
+// EIO 1117, ENXIO/ENODEV/ENOMEDIUM 1167, ETIMEDOUT 1460, ENOTTY 1, ENOMEM 8,
+// anything else 31).
+std::uint32_t windowsErrorOfErrno(int error);
+
 // Failures injected into one disk (its "faults" object) or one ordinary file
 // (an entry of the machine's "fileFaults"). Offsets are absolute byte offsets.
 struct IoFaults {
@@ -142,6 +148,8 @@ class FileSystem {
   std::map<os::WString, IoFaults> fileFaults_;  // key: upper-cased absolute path
   std::map<os::WString, IoLog> fileLogs_;
   std::string hostText(os::WStringView text) const;
+  bool isDevice(os::WStringView path) const;
+  os::WString posixAbsolutePath(os::WStringView path) const;
   friend struct FileSystemAccess;
 };
 

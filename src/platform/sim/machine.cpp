@@ -64,6 +64,7 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
   }
   if (d.contains("currentDirectory"))
     m->currentDirectory = widen(d.at("currentDirectory").get<std::string>());
+  m->posixPaths = d.value("paths", std::string("windows")) == "posix";
   if (d.contains("systemDirectory"))
     m->systemDirectory = widen(d.at("systemDirectory").get<std::string>());
   if (d.contains("disks")) {
@@ -81,6 +82,9 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
                                            ? win::CmRemovalPolicyExpectNoRemoval
                                            : win::CmRemovalPolicyExpectSurpriseRemoval);
       disk.description = entry;
+      disk.devicePath = entry.contains("devicePath")
+                            ? widen(entry.at("devicePath").get<std::string>())
+                            : u"\\\\.\\PHYSICALDRIVE" + widen(std::to_string(disk.number));
       if (entry.contains("backing")) {
         std::filesystem::path backing = entry.at("backing").get<std::string>();
         if (backing.is_relative()) backing = base / backing;
@@ -92,7 +96,7 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
         throw std::runtime_error("two disks with number " + std::to_string(disk.number));
       m->disks.push_back(std::move(disk));
       const auto index = static_cast<int>(m->disks.size() - 1);
-      m->registerDevice(u"\\\\.\\PHYSICALDRIVE" + widen(std::to_string(m->disks.back().number)),
+      m->registerDevice(m->disks.back().devicePath,
                         DeviceNode{DeviceNode::Kind::RawDisk, index, 0});
     }
   }

@@ -30,9 +30,10 @@ namespace pbaloader::sim {
 using Json = nlohmann::json;
 using os::WString;
 
-// One raw disk, \\.\PHYSICALDRIVE<number>.
+// One raw disk, \\.\PHYSICALDRIVE<number> unless the description names another path.
 struct SimDisk {
   std::uint32_t number = 0;
+  WString devicePath;  // how the management service and the tool name it
   std::uint64_t size = 0;
   std::uint32_t sectorSize = 512;
   std::uint32_t removalPolicy = 3;   // 1 fixed, 2 orderly, 3 surprise removal
@@ -74,6 +75,10 @@ class Machine {
   std::map<char, std::filesystem::path> drives;  // upper-case letter -> host folder
   WString currentDirectory = u"C:\\";
   WString systemDirectory = u"C:\\Windows\\System32";
+  // Ordinary paths are the host's own ("/home/x/PBA.pkg", relative ones from
+  // currentDirectory) instead of drive-letter paths; device paths are only
+  // what registerDevice registered. The machine of a real Linux host.
+  bool posixPaths = false;
   std::vector<SimDisk> disks;
   std::map<WString, DeviceNode> devices;  // key: upper-cased path
 

@@ -407,8 +407,9 @@ bool Shell::cleanDisk(int index, bool all) {
   const IoFaults& faults = machine_.files.diskFaults(index);
   if (faults.failWritesFrom && *faults.failWritesFrom < size) return false;
   const bool ok = all ? zero(0, size) : zero(0, head) && zero(std::max(head, tail), size);
-  if (ok) machine_.setup.clearPartitions(index);
-  return ok;
+  if (!ok || !disk.store->partitionsWiped()) return false;
+  machine_.setup.clearPartitions(index);
+  return true;
 }
 
 void Shell::rewriteScript(const std::string& text) {

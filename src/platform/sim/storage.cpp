@@ -74,6 +74,10 @@ DeviceModel* StorageStack::model(int disk) {
   return models_[static_cast<std::size_t>(disk)].get();
 }
 
+void StorageStack::setModel(int disk, std::unique_ptr<DeviceModel> model) {
+  models_.at(static_cast<std::size_t>(disk)) = std::move(model);
+}
+
 std::optional<os::Transfer> StorageStack::deviceIoControl(OpenObject& object, std::uint32_t code,
                                                           const void* in, std::uint32_t inSize,
                                                           void* out, std::uint32_t outSize) {

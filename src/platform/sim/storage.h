@@ -37,6 +37,8 @@ class StorageStack {
                                               std::uint32_t outSize);
   // The device model of a disk, null when the disk answers no commands.
   DeviceModel* model(int disk);
+  // Puts another model (a real drive's) in the place of a disk's.
+  void setModel(int disk, std::unique_ptr<DeviceModel> model);
 
   // Every control code the stack handled, in order.
   std::vector<IoctlRecord> log;

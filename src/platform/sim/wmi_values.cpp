@@ -156,8 +156,7 @@ std::optional<WmiInstance> diskDriveInstance(Machine& machine, const SimDisk& di
   if (!overrides.listed) return std::nullopt;
 
   WmiInstance drive{"Win32_DiskDrive", {}};
-  setProperty(drive, u"DeviceID",
-              textVariant(u"\\\\.\\PHYSICALDRIVE" + asciiWide(std::to_string(disk.number))));
+  setProperty(drive, u"DeviceID", textVariant(disk.devicePath));
   setProperty(drive, u"Index", int32Variant(static_cast<std::int32_t>(disk.number)));
   const Json device = d.value("device", Json::object());
   // What the drive's own identity says, under the same keys the drive reads;

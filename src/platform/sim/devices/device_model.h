@@ -37,6 +37,7 @@ class DeviceModel {
   enum class Kind { Ata, Sat, Scsi, Nvme, NvmeBridge };
 
   DeviceModel(Machine& machine, int disk, const nlohmann::json& device);
+  virtual ~DeviceModel() = default;
 
   Kind kind() const { return kind_; }
   bool isNvme() const { return kind_ == Kind::Nvme; }
@@ -51,23 +52,23 @@ class DeviceModel {
 
   // The error code the next control code fails with before it reaches the
   // drive (a vanished device, a scripted failure); 0 when it goes through.
-  std::uint32_t interceptIoctl(std::uint32_t code);
+  virtual std::uint32_t interceptIoctl(std::uint32_t code);
   // Error of IOCTL_ATA_PASS_THROUGH(_DIRECT): 0 when the stack carries it.
   std::uint32_t ataIoctlError() const { return ataIoctlError_; }
 
   // ATA command on the drive itself; data holds length bytes in the
   // command's direction (1 from the device, 2 to it). Returns bytes moved.
-  std::uint32_t executeAta(AtaTaskFile& taskFile, std::uint8_t* data, std::uint32_t length,
-                           int direction);
+  virtual std::uint32_t executeAta(AtaTaskFile& taskFile, std::uint8_t* data, std::uint32_t length,
+                                   int direction);
   // SCSI command as the drive's SCSI side (or its translation layer) sees it.
-  ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
-                          std::uint32_t length, int direction);
+  virtual ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                  std::uint8_t* data, std::uint32_t length, int direction);
 
   // NVMe admin command on a native or bridged NVMe drive; the completion's
   // dword 0 in result. False when the drive rejects the command.
-  bool executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
-                        std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
-                        std::uint32_t& result);
+  virtual bool executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
+                                std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
+                                std::uint32_t& result);
 
   // Scripted answers of the NVMe query path.
   std::uint32_t descriptorVersion() const { return descriptorVersion_; }

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
 
 #include "common/text.h"
+#include "platform/sim/files.h"
 #include "platform/winconst.h"
 
 namespace pbaloader::sim {
@@ -97,31 +97,6 @@ constexpr std::uint8_t StatusOk = 0x50;  // DRDY, DSC
 constexpr std::uint8_t CheckCondition = 2;
 
 }  // namespace
-
-std::uint32_t windowsErrorOfErrno(int error) {
-  switch (error) {
-    case EPERM:
-    case EACCES:
-      return win::ErrorAccessDenied;
-    case EIO:
-      return win::ErrorIoDevice;
-    case ENXIO:
-    case ENODEV:
-      return win::ErrorDevNotExist;
-    case ENOMEM:
-      return win::ErrorNotEnoughMemory;
-    case EBUSY:
-      return win::ErrorBusy;
-    case EINVAL:
-      return win::ErrorInvalidParameter;
-    case ENOTTY:
-      return win::ErrorInvalidFunction;
-    case ETIMEDOUT:
-      return win::ErrorSemTimeout;
-    default:
-      return win::ErrorGenFailure;
-  }
-}
 
 void completeRecordedDisk(Json& entry, const std::filesystem::path& baseDir) {
   if (!entry.is_object() || !isRecorded(entry.value("device", Json()))) return;

@@ -25,9 +25,6 @@ namespace pbaloader::sim {
 // management service shows). Other entries stay as they are.
 void completeRecordedDisk(nlohmann::json& diskEntry, const std::filesystem::path& baseDir);
 
-// The Windows error code a Linux errno of a refused pass-through stands for.
-std::uint32_t windowsErrorOfErrno(int error);
-
 class RecordedDrive {
  public:
   // device.recording: a path relative to baseDir, or the recording itself.
