@@ -68,3 +68,13 @@ gtest_discover_tests(pbaloader-linux-tests DISCOVERY_TIMEOUT 60 PROPERTIES RESOU
 add_test(NAME fault-sweep
   COMMAND ${CMAKE_SOURCE_DIR}/tests/sweep/run_sweep $<TARGET_FILE:pbaloader-sim> --jobs 2)
 set_tests_properties(fault-sweep PROPERTIES TIMEOUT 900 PROCESSORS 2)
+
+# pbaloader-identify: the tool's identification of named drives as JSON, for
+# the proving ground's judge (tests/proving/judge). Test-only.
+add_executable(pbaloader-identify ${CMAKE_SOURCE_DIR}/tests/proving/identify_drives.cpp)
+target_link_libraries(pbaloader-identify PRIVATE pbalinux)
+add_test(NAME proving-identify
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/identify_test $<TARGET_FILE:pbaloader-identify>
+    ${CMAKE_SOURCE_DIR}/examples/machines/usb-sticks.json)
+add_test(NAME proving-judge
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/judge_test ${CMAKE_SOURCE_DIR}/tests/proving/judge)

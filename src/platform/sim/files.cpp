@@ -187,6 +187,10 @@ std::uint32_t windowsErrorOfErrno(int error) {
     case ENODEV:
     case ENOMEDIUM:
       return win::ErrorDeviceNotConnected;  // a stick pulled out
+    case ENOTTY:
+      return win::ErrorInvalidFunction;  // a control code the device does not know
+    case ENOMEM:
+      return win::ErrorNotEnoughMemory;
     default:
       return win::ErrorGenFailure;
   }

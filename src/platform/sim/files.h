@@ -27,7 +27,8 @@ struct HostFileState;
 
 // The Windows error code a failed host call stands for (ENOENT 2, ENOTDIR 3,
 // EACCES/EPERM/EISDIR/EROFS 5, EBUSY 32, EEXIST 80, EINVAL 87, ENOSPC 112,
-// EIO 1117, ENXIO/ENODEV/ENOMEDIUM 1167, ETIMEDOUT 1460, anything else 31).
+// EIO 1117, ENXIO/ENODEV/ENOMEDIUM 1167, ETIMEDOUT 1460, ENOTTY 1, ENOMEM 8,
+// anything else 31).
 std::uint32_t windowsErrorOfErrno(int error);
 
 // Failures injected into one disk (its "faults" object) or one ordinary file

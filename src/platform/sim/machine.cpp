@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/sim/devices/device_model.h"
+#include "platform/sim/devices/recorded_device.h"
 #include "platform/winconst.h"
 
 namespace pbaloader::sim {
@@ -170,7 +171,8 @@ std::unique_ptr<Machine> Machine::fromJson(const Json& d, const std::filesystem:
   if (d.contains("systemDirectory"))
     m->systemDirectory = widen(d.at("systemDirectory").get<std::string>());
   if (d.contains("disks")) {
-    for (const auto& entry : d.at("disks")) {
+    for (Json entry : d.at("disks")) {
+      completeRecordedDisk(entry, base);  // a recorded drive brings its geometry and identity
       SimDisk disk;
       disk.number = entry.value("number", static_cast<std::uint32_t>(m->disks.size()));
       disk.size = entry.value("size", std::uint64_t{64} << 20);

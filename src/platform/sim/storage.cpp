@@ -185,6 +185,7 @@ os::Transfer StorageStack::scsiPassThrough(DeviceModel& device, const void* in,
   if (direction == 2 && length > 0) dataOut.assign(data, data + length);
 
   const ScsiOutcome outcome = device.executeScsi(sptd.cdb, sptd.cdbLength, data, length, direction);
+  if (outcome.ioctlError != 0) return fail(outcome.ioctlError);
   sptd.scsiStatus = outcome.status;
   sptd.dataTransferLength = std::min(outcome.transferred, length);
   std::uint32_t senseBytes = 0;

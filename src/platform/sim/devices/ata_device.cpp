@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/devices/device_model.h"
+#include "platform/sim/devices/recorded_device.h"
 #include "platform/sim/machine.h"
 
 namespace pbaloader::sim {
@@ -77,6 +78,8 @@ std::vector<std::uint8_t> DeviceModel::ataIdentifyData() const {
 
 std::uint32_t DeviceModel::executeAta(AtaTaskFile& tf, std::uint8_t* data, std::uint32_t length,
                                       int direction) {
+  if (recorded_)
+    if (auto moved = recorded_->ata(tf, data, length, direction)) return *moved;
   const std::uint8_t command = tf.current[6];
   std::uint8_t status = StatusOk;
   std::uint8_t error = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/sim/devices/recorded_device.h"
 #include "platform/sim/machine.h"
 #include "platform/winconst.h"
 
@@ -18,6 +19,7 @@ DeviceModel::Kind kindOf(const std::string& name) {
   if (name == "scsi") return DeviceModel::Kind::Scsi;
   if (name == "nvme") return DeviceModel::Kind::Nvme;
   if (name == "nvme-bridge") return DeviceModel::Kind::NvmeBridge;
+  if (name == "recorded") return DeviceModel::Kind::Scsi;  // until the recording names its bus
   throw std::runtime_error("unknown device kind \"" + name + "\"");
 }
 
@@ -93,6 +95,10 @@ std::vector<std::uint8_t> invalidFieldSense(std::uint16_t cdbByte) {
 
 DeviceModel::DeviceModel(Machine& machine, int disk, const nlohmann::json& d)
     : machine_(machine), disk_(disk), kind_(kindOf(deviceKind(d))) {
+  if (deviceKind(d) == "recorded") {
+    recorded_ = RecordedDrive::load(d, machine.baseDir);
+    kind_ = recorded_->standIn();
+  }
   model_ = identityText(d, "model").value_or("Simulated Disk");
   serial_ = identityText(d, "serial").value_or("SIM0000000001");
   firmware_ = identityText(d, "firmware").value_or("1.0");
@@ -190,6 +196,7 @@ std::uint64_t DeviceModel::sectorCount() const {
 std::uint32_t DeviceModel::sectorSize() const { return machine_.disks[disk_].sectorSize; }
 
 bool DeviceModel::usb() const {
+  if (recorded_) return recorded_->bus() == "usb";
   return kind_ == Kind::Sat || kind_ == Kind::Scsi || kind_ == Kind::NvmeBridge;
 }
 
@@ -210,6 +217,8 @@ ScsiOutcome DeviceModel::executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLe
 
 ScsiOutcome DeviceModel::route(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                                std::uint32_t length, int direction) {
+  if (recorded_)
+    if (auto answer = recorded_->scsi(cdb, cdbLength, data, length, direction)) return *answer;
   if (cdb[0] == 0x85 || cdb[0] == 0xA1) {
     if (kind_ == Kind::NvmeBridge && cdb[0] == 0xA1)
       return bridgeCommand(cdb, data, length, direction);

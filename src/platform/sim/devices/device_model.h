@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -13,12 +14,14 @@
 namespace pbaloader::sim {
 
 class Machine;
+class RecordedDrive;
 
 // What a SCSI command ended with.
 struct ScsiOutcome {
   std::uint8_t status = 0;          // 0 GOOD, 2 CHECK CONDITION
   std::vector<std::uint8_t> sense;  // auto sense for CHECK CONDITION
   std::uint32_t transferred = 0;
+  std::uint32_t ioctlError = 0;  // the control code itself fails: no SCSI status at all
 };
 
 // One ATA command: the task file registers in and out.
@@ -130,6 +133,7 @@ class DeviceModel {
   std::vector<ScriptedScsi> scsiAnswers_;
   std::vector<ScriptedIoctl> ioctlFailures_;
   std::optional<std::vector<std::uint8_t>> pendingBridgeCommand_;
+  std::shared_ptr<const RecordedDrive> recorded_;  // kind "recorded": the drive's answers
 };
 
 // The kind a "device" object names; "scsi" when it names none.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/devices/device_model.h"
+#include "platform/sim/devices/recorded_device.h"
 #include "platform/sim/machine.h"
 
 namespace pbaloader::sim {
@@ -42,6 +43,7 @@ std::vector<std::uint8_t> DeviceModel::nvmeIdentifyController() const {
 bool DeviceModel::executeNvmeAdmin(std::uint8_t opcode, std::uint32_t nsid, std::uint32_t cdw10,
                                    std::uint32_t cdw11, std::uint8_t* data, std::uint32_t length,
                                    std::uint32_t& result) {
+  if (recorded_) return recorded_->nvmeAdmin(opcode, nsid, cdw10, cdw11, data, length, result);
   (void)cdw11;
   result = 0;
   std::vector<std::uint8_t> answer;
