@@ -30,6 +30,9 @@ std::string identifyText(const std::uint8_t* data, std::size_t offset, std::size
   return trimText(std::string_view(reinterpret_cast<const char*>(data) + offset, count), BlankSet);
 }
 
+// The largest logical sector of any drive the bridges carry.
+constexpr std::uint32_t LargestSectorSize = 64 * 1024;
+
 constexpr std::size_t QueryBufferSize = sizeof(layout::NvmeQueryBuffer);
 constexpr std::size_t ProtocolSpecificOffset =
     offsetof(layout::StorageProtocolDataDescriptor, protocolSpecificData);
@@ -204,9 +207,10 @@ bool SystemDevice::sendNvmeThroughBridge(const NVMePacket& packet) {
     if (sendSCSI(transfer, nullptr)) break;
     if (lastError_ != Error::HardwareError) return false;
     // Some bridges need a plain media access before they carry the data phase.
-    // READ(16) always moves 512 bytes per block, so the scratch holds at least that.
+    // READ(16) always moves 512 bytes per block, so the scratch holds at least that;
+    // a block length past any real sector size is the drive's word, not an allocation.
     std::vector<std::uint8_t> scratch(
-        std::max<std::uint32_t>(drive_.bytesPerSector == 0 ? 512 : drive_.bytesPerSector, 512));
+        std::clamp<std::uint32_t>(drive_.bytesPerSector, 512, LargestSectorSize));
     readSectors(scratch.data(), 0, 1);
   }
 
