@@ -36,3 +36,5 @@ if(PBA_E2E_RUNNER)
   add_test(NAME e2e-scenarios
     COMMAND ${PBA_E2E_RUNNER} $<TARGET_FILE:pbaloader-sim> ${CMAKE_SOURCE_DIR}/tests/e2e)
 endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)
