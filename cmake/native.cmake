@@ -78,3 +78,5 @@ add_test(NAME proving-identify
     ${CMAKE_SOURCE_DIR}/examples/machines/usb-sticks.json)
 add_test(NAME proving-judge
   COMMAND ${CMAKE_SOURCE_DIR}/tests/proving/judge_test ${CMAKE_SOURCE_DIR}/tests/proving/judge)
+
+include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)

@@ -313,10 +313,11 @@ os::ComResult Management::execQuery(os::ComRef services, os::WStringView languag
     if (!parsed->properties.empty()) {
       // A projection keeps the class's properties but fills only those asked for.
       for (auto& [name, value] : instance.properties) {
-        const bool selected = std::any_of(parsed->properties.begin(), parsed->properties.end(),
-                                          [&](const os::WString& wanted) {
-                                            return upperAsciiWide(wanted) == upperAsciiWide(name);
-                                          });
+        // clang 14 cannot capture a structured binding.
+        const os::WString upperName = upperAsciiWide(name);
+        const bool selected = std::any_of(
+            parsed->properties.begin(), parsed->properties.end(),
+            [&](const os::WString& wanted) { return upperAsciiWide(wanted) == upperName; });
         if (!selected) value = nullVariant();
       }
     }
