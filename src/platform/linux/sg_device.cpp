@@ -39,7 +39,10 @@ class SgDevice final : public sim::DeviceModel {
   std::uint32_t interceptIoctl(std::uint32_t code) override {
     if (fd_ < 0) return win::ErrorDeviceNotConnected;
     // A disk without a SCSI layer (virtio-blk, MMC) carries no SCSI commands.
-    if (!sg_ && (code == win::IoctlScsiPassThroughDirect || code == win::IoctlAtaPassThroughDirect))
+    // NVMe namespaces are the exception: Windows' NVMe driver translates SCSI
+    // itself, so the NVMe model's translation answers it here too.
+    if (!sg_ && !isNvme() &&
+        (code == win::IoctlScsiPassThroughDirect || code == win::IoctlAtaPassThroughDirect))
       return win::ErrorInvalidFunction;
     return 0;
   }
@@ -47,6 +50,7 @@ class SgDevice final : public sim::DeviceModel {
   sim::ScsiOutcome executeScsi(const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
                                std::uint32_t length, int direction) override {
     if (changesMedium(cdb, cdbLength)) return {2, sim::fixedSense(0x05, 0x20), 0};
+    if (!sg_ && isNvme()) return DeviceModel::executeScsi(cdb, cdbLength, data, length, direction);
     return sgIo(cdb, cdbLength, data, length, direction);
   }
 
