@@ -10,13 +10,15 @@ if [ -f /etc/proving/wine ]; then
   echo usb-stick-d >>/out/changed
   w=/tmp/wine
   mkdir -p /host $w/upper $w/work $w/prefix $w/run
+  # Everything taken from the host's /tmp (the build may live there) is taken
+  # before the guest's own /tmp is bound over it. Started from the 9p share
+  # the executable crashes at start-up, so it runs from a copy.
   if mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host &&
     mount -t overlay overlay \
       -o "lowerdir=/host$wine_prefix,upperdir=$w/upper,workdir=$w/work" $w/prefix &&
+    cp "/host$wine_exe" $w/run/pbaloader-wintests.exe &&
     mount --bind /dev /host/dev && mount -t proc proc /host/proc &&
     mount --bind /sys /host/sys && mount -o rbind /tmp /host/tmp; then
-    # Started from the 9p share the executable crashes at start-up.
-    cp "/host$wine_exe" $w/run/pbaloader-wintests.exe
     rm -f $w/prefix/dosdevices/physicaldrive9
     ln -s "$node" $w/prefix/dosdevices/physicaldrive9
     started=$(date +%s)
