@@ -16,12 +16,19 @@ target_link_libraries(pbasim PUBLIC pbacore nlohmann_json::nlohmann_json)
 add_executable(pbaloader-sim ${CMAKE_SOURCE_DIR}/src/platform/sim/sim_main.cpp)
 target_link_libraries(pbaloader-sim PRIVATE pbasim)
 
+# The conformance tables, the machine fixture and the test main serve both the
+# simulated machine's tests and the Linux host's: compiled once.
+file(GLOB PBA_CONFORMANCE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp)
+add_library(pbatestshared OBJECT ${PBA_CONFORMANCE_SOURCES}
+  ${CMAKE_SOURCE_DIR}/tests/support/sim_fixture.cpp ${CMAKE_SOURCE_DIR}/tests/native_main.cpp)
+target_include_directories(pbatestshared PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(pbatestshared PRIVATE pbasim GTest::gtest)
+
 file(GLOB_RECURSE PBA_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp
-  ${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp
   ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
-list(FILTER PBA_TEST_SOURCES EXCLUDE REGEX ".*/conformance_env_linux\\.cpp$")
-add_executable(pbaloader-tests ${PBA_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/native_main.cpp)
+list(FILTER PBA_TEST_SOURCES EXCLUDE REGEX ".*/(conformance_env_linux|sim_fixture)\\.cpp$")
+add_executable(pbaloader-tests ${PBA_TEST_SOURCES} $<TARGET_OBJECTS:pbatestshared>)
 target_include_directories(pbaloader-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(pbaloader-tests PRIVATE
   PBA_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PBA_SIM_EXE="$<TARGET_FILE:pbaloader-sim>")
@@ -50,12 +57,10 @@ add_executable(pbaloader ${CMAKE_SOURCE_DIR}/src/platform/linux/linux_main.cpp)
 target_link_libraries(pbaloader PRIVATE pbalinux)
 
 # The host's own tests, and the conformance tables run against the host machine.
-file(GLOB PBA_LINUX_TESTS CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/tests/linux/*_test.cpp ${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp)
+file(GLOB PBA_LINUX_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/linux/*_test.cpp)
 add_executable(pbaloader-linux-tests ${PBA_LINUX_TESTS}
   ${CMAKE_SOURCE_DIR}/tests/support/conformance_env_linux.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/sim_fixture.cpp ${CMAKE_SOURCE_DIR}/tests/linux/loop_device.cpp
-  ${CMAKE_SOURCE_DIR}/tests/native_main.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/linux/loop_device.cpp $<TARGET_OBJECTS:pbatestshared>)
 target_include_directories(pbaloader-linux-tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(pbaloader-linux-tests PRIVATE
   PBA_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PBA_LINUX_EXE="$<TARGET_FILE:pbaloader>")
